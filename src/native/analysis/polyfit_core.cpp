@@ -1,0 +1,1 @@
+// Polynomial fit core (placeholder until the fit lands).

@@ -1,0 +1,65 @@
+// trapezoid_integral_cy: the trapezoid integral of a series over an x window. Only segments whose
+// two end points both lie in the window count; nothing is interpolated at its edges.
+#include <cfloat>
+#include <iterator>
+
+#include "frame/convert.h"
+#include "frame/function.h"
+#include "frame/state.h"
+#include "frame/traceback.h"
+
+namespace skyloom {
+
+namespace {
+
+enum Arg { kXs, kYs, kXLo, kXHi };
+
+// A window bound: None leaves that end open at the largest finite double.
+bool bound_value(PyObject* o, double open, double& out) noexcept {
+  if (o == Py_None) {
+    out = open;
+    return true;
+  }
+  return to_double(o, out);
+}
+
+PyObject* trapezoid_integral(const Value* a) noexcept {
+  const FunctionDef& def = kTrapezoidIntegral;
+  std::int32_t n;
+  if (!number_list_length(a[kXs].o, n)) return fail(def, 158);
+  if (n < 2) return Ref::borrow(g_module.float_zero).release();
+
+  double lo, hi;
+  if (!bound_value(a[kXLo].o, -DBL_MAX, lo)) return fail(def, 161);
+  if (!bound_value(a[kXHi].o, DBL_MAX, hi)) return fail(def, 162);
+
+  const Series s(a[kXs].o, a[kYs].o, "xs", "ys", n);
+  double total = 0.0;
+  double px = 0.0, py = 0.0;  // the last point inside the window
+  bool hp = false;            // whether the previous point was inside
+  for (std::int32_t i = 0; i < n; ++i) {
+    double cx, cy;
+    if (!s.x(i, cx) || !s.y(i, cy)) return fail(def, 165);
+    if (lo > cx || cx > hi) {  // a NaN x fails both tests: it counts as inside
+      hp = false;
+      continue;
+    }
+    if (hp) total += ((cx - px) * (py + cy)) * 0.5;
+    px = cx;
+    py = cy;
+    hp = true;
+  }
+  PyObject* result = PyFloat_FromDouble(total);
+  return result ? result : fail(def, 172);
+}
+
+constexpr Param kParams[] = {
+    {"xs", Kind::List, 0}, {"ys", Kind::List, 0}, {"x_lo", Kind::Object, 0}, {"x_hi", Kind::Object, 0}};
+constexpr const char* kLocals[] = {"n", "i", "lo", "hi", "total", "px", "py", "cx", "cy", "hp"};
+
+}  // namespace
+
+FunctionDef kTrapezoidIntegral = {"trapezoid_integral_cy", 154, kParams, std::size(kParams),
+                                  kLocals, std::size(kLocals), trapezoid_integral, {}, {}};
+
+}  // namespace skyloom

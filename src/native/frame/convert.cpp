@@ -1,0 +1,105 @@
+// The out-of-line halves of the conversions: calls into Python objects and every error.
+#include "frame/convert.h"
+
+#include <climits>
+
+namespace skyloom {
+
+bool to_double_slow(PyObject* o, double& out) noexcept {
+  double v = PyFloat_AsDouble(o);
+  if (v == -1.0 && PyErr_Occurred()) return false;
+  out = v;
+  return true;
+}
+
+namespace {
+
+// An int's value, required to fit the signed 32-bit range.
+bool int_in_range(PyObject* o, std::int32_t& out) noexcept {
+  int overflow = 0;
+  long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+  if (v == -1 && PyErr_Occurred()) return false;
+  if (overflow != 0 || v < INT32_MIN || v > INT32_MAX) {
+    PyErr_SetString(PyExc_OverflowError, "Python int too large to convert to C long");
+    return false;
+  }
+  out = static_cast<std::int32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+bool to_int32_slow(PyObject* o, std::int32_t& out) noexcept {
+  if (PyLong_Check(o)) return int_in_range(o, out);
+  PyNumberMethods* nb = Py_TYPE(o)->tp_as_number;
+  if (nb == nullptr || nb->nb_int == nullptr) {
+    PyErr_SetString(PyExc_TypeError, "an integer is required");
+    return false;
+  }
+  Ref r(nb->nb_int(o));
+  if (!r) return false;
+  if (!PyLong_CheckExact(r.get())) {
+    if (!PyLong_Check(r.get())) {
+      PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)",
+                   Py_TYPE(r.get())->tp_name);
+      return false;
+    }
+    if (PyErr_WarnFormat(PyExc_DeprecationWarning, 1,
+                         "__int__ returned non-int (type %.200s).  The ability to return an "
+                         "instance of a strict subclass of int is deprecated, and may be removed "
+                         "in a future version of Python.",
+                         Py_TYPE(r.get())->tp_name) < 0) {
+      return false;
+    }
+  }
+  return int_in_range(r.get(), out);
+}
+
+bool list_type_error(const char* param, PyObject* o) noexcept {
+  PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+               param, "list", Py_TYPE(o)->tp_name);
+  return false;
+}
+
+bool number_list_length(PyObject* list, std::int32_t& n) noexcept {
+  if (list == Py_None) {
+    PyErr_SetString(PyExc_TypeError, "object of type 'NoneType' has no len()");
+    return false;
+  }
+  Py_ssize_t len = PyList_GET_SIZE(list);
+  if (len > INT32_MAX) {
+    PyErr_Format(PyExc_OverflowError, "a number list may hold at most %d items, not %zd",
+                 INT32_MAX, len);
+    return false;
+  }
+  n = static_cast<std::int32_t>(len);
+  return true;
+}
+
+bool Series::check_index(PyObject* list, const char* name, Py_ssize_t i) const noexcept {
+  if (list == Py_None) {
+    PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+    return false;
+  }
+  Py_ssize_t len = PyList_GET_SIZE(list);
+  if (i >= len) {
+    PyErr_Format(PyExc_IndexError, "%s index %zd out of range: %s has %zd items but len(%s) was %d",
+                 name, i, name, len, xname_, static_cast<int>(n_));
+    return false;
+  }
+  return true;
+}
+
+bool Series::read_slow(PyObject* list, const char* name, Py_ssize_t i, double& out) const noexcept {
+  if (!check_index(list, name, i)) return false;
+  // The item's own __float__ may remove it from the list: keep it alive while it runs.
+  Ref item = Ref::borrow(PyList_GET_ITEM(list, i));
+  return to_double(item.get(), out);
+}
+
+PyObject* Series::y_object(Py_ssize_t i) const noexcept {
+  if (!check_index(ys_, yname_, i)) return nullptr;
+  return Ref::borrow(PyList_GET_ITEM(ys_, i)).release();
+}
+
+}  // namespace skyloom

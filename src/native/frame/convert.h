@@ -1,0 +1,93 @@
+// Argument conversions (double, 32-bit integer, truth value) and the number-list rules.
+// Each inline function is the common case; anything that may run Python code is out of line.
+#pragma once
+
+#include "frame/compat.h"
+#include "frame/pyref.h"
+
+#include <cstdint>
+
+namespace skyloom {
+
+// Number-to-double conversion. On failure the exception is set and false returned.
+bool to_double_slow(PyObject* o, double& out) noexcept;
+inline bool to_double(PyObject* o, double& out) noexcept {
+  if (PyFloat_CheckExact(o)) {
+    out = PyFloat_AS_DOUBLE(o);
+    return true;
+  }
+  return to_double_slow(o, out);
+}
+
+// Signed 32-bit integer conversion.
+bool to_int32_slow(PyObject* o, std::int32_t& out) noexcept;
+inline bool to_int32(PyObject* o, std::int32_t& out) noexcept {
+  long v;
+  if (PyLong_CheckExact(o) && compat::small_int_value(o, v)) {
+    out = static_cast<std::int32_t>(v);  // one digit is 30 bits: always in range
+    return true;
+  }
+  return to_int32_slow(o, out);
+}
+
+// Truth-value conversion to 0 or 1.
+inline bool to_flag(PyObject* o, int& out) noexcept {
+  if (o == Py_True) {
+    out = 1;
+  } else if (o == Py_False || o == Py_None) {
+    out = 0;
+  } else {
+    int r = PyObject_IsTrue(o);
+    if (r < 0) return false;
+    out = r;
+  }
+  return true;
+}
+
+// The list type test: exactly a list, or None. Raises the argument-type TypeError otherwise.
+bool list_type_error(const char* param, PyObject* o) noexcept;
+inline bool is_number_list(const char* param, PyObject* o) noexcept {
+  return o == Py_None || PyList_CheckExact(o) || list_type_error(param, o);
+}
+
+// Length of a number list, held as a signed 32-bit count; None raises the len() TypeError.
+bool number_list_length(PyObject* list, std::int32_t& n) noexcept;
+
+// A pair of number lists read index by index: only xs is measured, and ys is read at xs's
+// indices. Reads never go past a list's current length, which an item's own conversion code may
+// shrink during the call: that raises IndexError instead.
+class Series {
+ public:
+  Series(PyObject* xs, PyObject* ys, const char* xname, const char* yname, std::int32_t n) noexcept
+      : xs_(xs), ys_(ys), xname_(xname), yname_(yname), n_(n) {}
+
+  bool x(Py_ssize_t i, double& out) const noexcept { return read(xs_, xname_, i, out); }
+  bool y(Py_ssize_t i, double& out) const noexcept { return read(ys_, yname_, i, out); }
+
+  // Item i of ys itself (a new reference), or nullptr with the exception set.
+  PyObject* y_object(Py_ssize_t i) const noexcept;
+
+  std::int32_t n() const noexcept { return n_; }
+
+ private:
+  bool read(PyObject* list, const char* name, Py_ssize_t i, double& out) const noexcept {
+    if (list != Py_None && i < PyList_GET_SIZE(list)) {
+      PyObject* o = PyList_GET_ITEM(list, i);
+      if (PyFloat_CheckExact(o)) {
+        out = PyFloat_AS_DOUBLE(o);
+        return true;
+      }
+    }
+    return read_slow(list, name, i, out);
+  }
+  bool read_slow(PyObject* list, const char* name, Py_ssize_t i, double& out) const noexcept;
+  bool check_index(PyObject* list, const char* name, Py_ssize_t i) const noexcept;
+
+  PyObject* xs_;
+  PyObject* ys_;
+  const char* xname_;
+  const char* yname_;
+  std::int32_t n_;
+};
+
+}  // namespace skyloom

@@ -1,0 +1,80 @@
+// Making double arrays by cloning the template, and acquiring their double view.
+#include "frame/darray.h"
+
+#include <cstring>
+
+#include "frame/compat.h"
+#include "frame/state.h"
+#include "frame/traceback.h"
+
+namespace skyloom {
+
+namespace {
+
+// The array module's object layout (64 bytes on a 64-bit interpreter; checked at import).
+struct ArrayObject {
+  PyObject_VAR_HEAD
+  char* ob_item;
+  Py_ssize_t allocated;
+  const void* ob_descr;
+  PyObject* weakreflist;
+  int ob_exports;
+};
+
+constexpr char kCreationStep[] = "skyloom._cy_utils.make_double_array";
+constexpr int kCreationLine = 1;
+
+[[gnu::cold]] PyObject* creation_failed() noexcept {
+  add_traceback(kCreationStep, kCreationLine);
+  return nullptr;
+}
+
+}  // namespace
+
+PyObject* make_double_array(Py_ssize_t n) noexcept {
+  if (n < 0) {
+    PyErr_BadInternalCall();
+    return creation_failed();
+  }
+  auto* tmpl = reinterpret_cast<ArrayObject*>(g_module.double_template);
+  constexpr size_t item_size = sizeof(double);  // the template's descriptor is typecode "d"
+  const size_t nbytes = static_cast<size_t>(n) * item_size;
+  if (nbytes / item_size != static_cast<size_t>(n)) {
+    PyErr_NoMemory();
+    return creation_failed();
+  }
+  PyTypeObject* type = Py_TYPE(g_module.double_template);
+  Ref obj(type->tp_alloc(type, 0));
+  if (!obj) return creation_failed();
+  auto* a = reinterpret_cast<ArrayObject*>(obj.get());
+  a->ob_descr = tmpl->ob_descr;
+  a->allocated = n;
+  a->weakreflist = nullptr;
+  Py_SET_SIZE(a, n);
+  a->ob_item = nullptr;
+  if (n == 0) return obj.release();
+  if (nbytes > static_cast<size_t>(PY_SSIZE_T_MAX) ||
+      (a->ob_item = static_cast<char*>(PyMem_Malloc(nbytes))) == nullptr) {
+    Py_SET_SIZE(a, 0);  // so that releasing the half-made array frees nothing it does not own
+    a->allocated = 0;
+    obj.reset();
+    PyErr_NoMemory();
+    return creation_failed();
+  }
+  return obj.release();
+}
+
+bool DoubleView::acquire(PyObject* array) noexcept {
+  if (PyObject_GetBuffer(array, &buf_, PyBUF_WRITABLE | PyBUF_STRIDES | PyBUF_FORMAT) < 0) {
+    return false;
+  }
+  held_ = true;
+  if (buf_.ndim != 1 || buf_.itemsize != sizeof(double) || buf_.format == nullptr ||
+      std::strcmp(buf_.format, "d") != 0) {
+    PyErr_SetString(PyExc_ValueError, "Buffer dtype mismatch, expected 'double'");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace skyloom

@@ -1,0 +1,43 @@
+// Double arrays: array.array('d') results cloned from the module's template, and the writable
+// view through which kernels fill them.
+#pragma once
+
+#include "frame/pyref.h"
+
+namespace skyloom {
+
+// A new array.array of typecode "d" with n items of uninitialised storage (no constructor
+// runs, nothing is zero-filled). On failure the exception is set, the creation step's own
+// traceback entry is added and nullptr returned; the caller then adds its entry.
+PyObject* make_double_array(Py_ssize_t n) noexcept;
+
+// A writable, one-dimensional view of 8-byte floats over a double array; released on every
+// path by its destructor. Item k is written at the start plus k times the stride, unchecked.
+class DoubleView {
+ public:
+  DoubleView() noexcept = default;
+  DoubleView(const DoubleView&) = delete;
+  DoubleView& operator=(const DoubleView&) = delete;
+  ~DoubleView() {
+    if (held_) PyBuffer_Release(&buf_);
+  }
+
+  // On failure the exception is set; the kernel reports it at its own line.
+  bool acquire(PyObject* array) noexcept;
+
+  void set(Py_ssize_t k, double v) noexcept {
+    *reinterpret_cast<double*>(static_cast<char*>(buf_.buf) + k * buf_.strides[0]) = v;
+  }
+  // The items as a plain array when the view is contiguous (always, for a double array).
+  double* contiguous() const noexcept {
+    return buf_.strides[0] == static_cast<Py_ssize_t>(sizeof(double))
+               ? static_cast<double*>(buf_.buf)
+               : nullptr;
+  }
+
+ private:
+  Py_buffer buf_{};
+  bool held_ = false;
+};
+
+}  // namespace skyloom

@@ -1,0 +1,1 @@
+// Polyline simplification (placeholder until the screen kernels land).
