@@ -64,7 +64,7 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) noexcept {
 
 // Warns when the running interpreter is not the one the module was compiled for.
 bool check_version() noexcept {
-  static VersionCheck check = compare_versions(Py_GetVersion(), kModuleName);
+  static VersionCheck check = compare_versions(Py_GetVersion(), kModuleName, PY_MAJOR_VERSION, PY_MINOR_VERSION);
   if (!check.mismatch) return true;
   return PyErr_WarnEx(PyExc_RuntimeWarning, check.message, 1) == 0;
 }

@@ -5,10 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#ifndef PY_MAJOR_VERSION
-#include <patchlevel.h>
-#endif
-
 namespace skyloom {
 
 struct VersionCheck {
@@ -19,8 +15,7 @@ struct VersionCheck {
 // Parses "major.minor.micro..." (the first three dot-separated decimal numbers; micro is read
 // but never compared) and describes a major.minor mismatch against the compiled version.
 inline VersionCheck compare_versions(const char* running, const char* module_name,
-                                     int compiled_major = PY_MAJOR_VERSION,
-                                     int compiled_minor = PY_MINOR_VERSION) {
+                                     int compiled_major, int compiled_minor) {
   int part[3] = {0, 0, 0};
   const char* p = running;
   for (int k = 0; k < 3; ++k) {
