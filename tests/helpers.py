@@ -7,29 +7,22 @@ import skyloom._cy_utils as cy
 SOURCE_PREFIX = "skyloom/_cy_utils"
 
 
-def last_entry(excinfo):
-    """(code name, file name, line) of the innermost traceback entry of a pytest ExceptionInfo."""
-    tb = excinfo.value.__traceback__
-    while tb.tb_next is not None:
-        tb = tb.tb_next
-    code = tb.tb_frame.f_code
-    return code.co_name, code.co_filename, tb.tb_lineno
-
-
 def entries(exc):
-    """All (code name, line) pairs of an exception's traceback, outermost first."""
+    """All (code name, file name, line) of an exception's traceback, outermost first."""
     out = []
     tb = exc.__traceback__
     while tb is not None:
-        out.append((tb.tb_frame.f_code.co_name, tb.tb_lineno))
+        code = tb.tb_frame.f_code
+        out.append((code.co_name, code.co_filename, tb.tb_lineno))
         tb = tb.tb_next
     return out
 
 
 def assert_entry(excinfo, function, line):
-    """The failure added the module's entry for function at line, as its innermost entry."""
-    name, filename, lineno = last_entry(excinfo)
-    assert name == "skyloom._cy_utils." + function
+    """The failure added exactly one entry for the module function, at line."""
+    mine = [e for e in entries(excinfo.value) if e[0] == "skyloom._cy_utils." + function]
+    assert len(mine) == 1, entries(excinfo.value)
+    name, filename, lineno = mine[0]
     assert filename == cy.polyfit_cy.__code__.co_filename
     assert filename.startswith(SOURCE_PREFIX)
     assert lineno == line
@@ -37,7 +30,7 @@ def assert_entry(excinfo, function, line):
 
 def assert_no_module_entry(excinfo):
     """The failure added no entry of the module's own."""
-    assert all(not name.startswith("skyloom._cy_utils") for name, _ in entries(excinfo.value))
+    assert all(not e[0].startswith("skyloom._cy_utils") for e in entries(excinfo.value))
 
 
 def leak_check(call, objects, rounds=2000):

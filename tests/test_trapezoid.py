@@ -1,0 +1,202 @@
+"""trapezoid_integral_cy: the window rules, exact sums, errors and robustness."""
+import math
+import sys
+
+import pytest
+from hypothesis import given, strategies as st
+
+from helpers import assert_entry, entries, leak_check
+from skyloom._cy_utils import trapezoid_integral_cy as trap
+
+INF, NAN, BIG = float("inf"), float("nan"), sys.float_info.max
+
+
+def reference(xs, ys, x_lo, x_hi):
+    """The integral written out in Python, operation for operation."""
+    if len(xs) < 2:
+        return 0.0
+    lo = -BIG if x_lo is None else float(x_lo)
+    hi = BIG if x_hi is None else float(x_hi)
+    total, hp, px, py = 0.0, False, 0.0, 0.0
+    for cx, cy in zip(map(float, xs), map(float, ys)):
+        if lo > cx or cx > hi:
+            hp = False
+            continue
+        if hp:
+            total += ((cx - px) * (py + cy)) * 0.5
+        px, py, hp = cx, cy, True
+    return total
+
+
+@pytest.mark.parametrize(
+    "xs, ys, lo, hi, expected",
+    [
+        ([0, 1, 2], [0, 1, 2], None, None, 2.0),
+        ([0, 1, 2], [0, 1, 2], 0.5, None, 1.5),  # no interpolation at the bound
+        ([0, 1, 2], [0, 1, 2], 0, 1, 0.5),  # points on a bound are inside
+        ([0, 1, 2], [0, 1, 2], 2, 0, 0.0),  # empty window
+        ([2, 1, 0], [2, 1, 0], None, None, -2.0),  # decreasing x: signed area
+        ([0, 1, 5, 2, 3], [1, 1, 1, 1, 1], 0, 3, 2.0),  # an outside point cuts both segments
+        ([0, 1, 1, 2], [1, 1, 5, 1], None, None, 4.0),  # zero-width segment
+        ([-INF, 0, 1], [1, 1, 1], None, None, 1.0),  # infinities are outside open bounds
+        ([0, 1, INF], [1, 1, 1], None, None, 1.0),
+        ([0.0, 1.0], [1.0, 1.0, "ignored", None], None, None, 1.0),  # ys items past len(xs)
+        ([True, 3], [1, 1], None, None, 2.0),  # ints and bools convert
+    ],
+)
+def test_examples(xs, ys, lo, hi, expected):
+    r = trap(xs, ys, lo, hi)
+    assert type(r) is float and r == expected
+
+
+@pytest.mark.parametrize("xs", [[], [5.0]])
+def test_short_series_reads_nothing(xs):
+    assert trap(xs, None, "abc", object()) == 0.0
+    assert trap(xs, [], None, None) == 0.0
+
+
+def test_nan_x_counts_as_inside():
+    assert math.isnan(trap([0, NAN, 2], [1, 1, 1], 0, 2))
+    # Outside-the-window tests are false for NaN: a NaN x is inside even an empty window.
+    assert math.isnan(trap([NAN, NAN], [1, 1], 5, 1))
+
+
+def test_bounds_and_items_use_the_float_conversion():
+    class F:
+        def __init__(self, v):
+            self.v = v
+
+        def __float__(self):
+            return self.v
+
+    assert trap([F(-1.0), F(1.0)], [F(2.0), 2], F(-1.0), 1) == 4.0
+    assert trap([0.5, 1.5], [1, 1], F(0.5), None) == 1.0
+
+
+finite = st.floats(allow_nan=False, allow_infinity=False, width=64, min_value=-1e6, max_value=1e6)
+anyfloat = st.floats(width=64)
+
+
+@given(
+    st.lists(st.tuples(anyfloat, anyfloat), max_size=40),
+    st.none() | anyfloat,
+    st.none() | anyfloat,
+)
+def test_matches_reference_to_the_bit(points, lo, hi):
+    xs = [p[0] for p in points]
+    ys = [p[1] for p in points]
+    got, want = trap(xs, ys, lo, hi), reference(xs, ys, lo, hi)
+    assert got == want or (math.isnan(got) and math.isnan(want))
+
+
+@given(st.lists(st.tuples(finite, finite), min_size=2, max_size=40))
+def test_reversal_negates(points):
+    xs = [p[0] for p in points]
+    ys = [p[1] for p in points]
+    forward = trap(xs, ys, None, None)
+    backward = trap(xs[::-1], ys[::-1], None, None)
+    assert backward == pytest.approx(-forward, rel=1e-9, abs=1e-3)
+
+
+class Bad:
+    def __float__(self):
+        raise ArithmeticError("bad item")
+
+
+@pytest.mark.parametrize(
+    "args, exc, message, line",
+    [
+        ((None, [], None, None), TypeError, "object of type 'NoneType' has no len()", 158),
+        (([0, 1], [0, 1], "x", None), TypeError, None, 161),
+        (([0, 1], [0, 1], None, Bad()), ArithmeticError, "bad item", 162),
+        (([0, 1], None, None, None), TypeError, "'NoneType' object is not subscriptable", 165),
+        (([0, Bad()], [0, 1], None, None), ArithmeticError, "bad item", 165),
+        (([0, 1], [0, Bad()], None, None), ArithmeticError, "bad item", 165),
+        (([0, 1, 2], [0, 1], None, None), IndexError, "ys index 2 out of range: ys has 2 items but len(xs) was 3", 165),
+    ],
+)  # fmt: skip
+def test_errors(args, exc, message, line):
+    with pytest.raises(exc) as e:
+        trap(*args)
+    if message is not None:
+        assert str(e.value) == message
+    assert_entry(e, "trapezoid_integral_cy", line)
+
+
+def test_xs_item_converted_before_ys_is_looked_at():
+    seen = []
+
+    class Spy:
+        def __float__(self):
+            seen.append("x0")
+            return 0.0
+
+    with pytest.raises(TypeError, match="not subscriptable"):
+        trap([Spy(), 1.0], None, None, None)
+    assert seen == ["x0"]
+
+
+def test_list_shrunk_by_an_items_conversion():
+    xs = [0.0, 1.0, 2.0, 3.0]
+
+    class Shrinker:
+        def __float__(self):
+            del xs[2:]
+            return 1.0
+
+    xs[1] = Shrinker()
+    with pytest.raises(IndexError) as e:
+        trap(xs, [1.0] * 4, None, None)
+    assert str(e.value) == "xs index 2 out of range: xs has 2 items but len(xs) was 4"
+
+
+def test_item_that_removes_itself_stays_alive_while_converted():
+    ys = [1.0, None]
+
+    class Vanishing:
+        def __float__(self):
+            ys.clear()  # drops the list's reference to this very object
+            return self.value
+
+    v = Vanishing()
+    v.value = 3.0
+    ys[1] = v
+    del v
+    assert trap([0.0, 1.0], ys, None, None) == 2.0
+
+
+def test_memory_error_for_the_result():
+    _testcapi = pytest.importorskip("_testcapi")
+    xs, ys = [0.0, 1.0], [1.0, 3.0]
+    hold = [i + 0.5 for i in range(1000)]  # drains the float free list: the result must allocate
+    _testcapi.set_nomemory(0, 1)  # only the first allocation fails
+    try:
+        trap(xs, ys, None, None)
+    except MemoryError as e:
+        caught = e
+    finally:
+        _testcapi.remove_mem_hooks()
+    del hold
+    assert isinstance(caught, MemoryError)
+    assert ("skyloom._cy_utils.trapezoid_integral_cy", 172) in [
+        (name, line) for name, _, line in entries(caught)
+    ]
+
+
+def test_no_reference_leaks():
+    xs, ys = [float(i) for i in range(50)], [1.0] * 50
+    bad = [0.0, Bad()]
+    lo = 3.0
+
+    def calls():
+        trap(xs, ys, lo, None)
+        try:
+            trap(bad, ys, None, None)
+        except ArithmeticError:
+            pass
+        try:
+            trap(xs, [1.0], None, None)
+        except IndexError:
+            pass
+
+    leak_check(calls, [xs, ys, lo, bad, *bad])
