@@ -53,6 +53,7 @@ test-asan:
 	  $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider tests
 
 bench: install
+	$(PY) -m pip install -q --no-build-isolation ./bench/floor
 	$(PY) bench/run.py
 
 format:

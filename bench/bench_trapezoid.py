@@ -6,6 +6,11 @@ import sys
 from harness import measure, report
 from skyloom._cy_utils import trapezoid_integral_cy
 
+try:
+    import skyloom_bench_floor as cfloor
+except ImportError:  # built by `make bench`
+    cfloor = None
+
 
 def python_noop(xs, ys, x_lo, x_hi):
     return 0.0
@@ -23,6 +28,7 @@ def main(out=None):
         times = measure(
             {
                 "floor": lambda: (sum(xs), sum(ys)),
+                **({"C floor": lambda: cfloor.read_pairs(xs, ys)} if cfloor else {}),
                 "module": lambda: trapezoid_integral_cy(xs, ys, None, None),
                 "window": lambda: trapezoid_integral_cy(xs, ys, n * 0.25, n * 0.75),
             },

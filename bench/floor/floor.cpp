@@ -1,0 +1,97 @@
+// Floors for the benchmarks: only the unavoidable part of each function's work, reading the same
+// lists. Each item pointer is read straight from the list and its float unboxed once; the bits are
+// folded with XOR so the reads cannot be optimised away, without a dependent floating-point chain.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+inline std::uint64_t bits(PyObject* o) {
+  double v = PyFloat_CheckExact(o) ? PyFloat_AS_DOUBLE(o) : 0.0;
+  std::uint64_t b;
+  std::memcpy(&b, &v, sizeof b);
+  return b;
+}
+
+bool two_lists(PyObject* const* args, Py_ssize_t nargs, Py_ssize_t want) {
+  if (nargs != want || !PyList_CheckExact(args[0]) || !PyList_CheckExact(args[1])) {
+    PyErr_SetString(PyExc_TypeError, "expected two lists (and the counts the floor needs)");
+    return false;
+  }
+  return true;
+}
+
+// The cheapest possible call with the same arguments.
+PyObject* noop(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) { Py_RETURN_NONE; }
+
+// Every float of both lists, index by index.
+PyObject* read_pairs(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (!two_lists(args, nargs, 2)) return nullptr;
+  Py_ssize_t n = PyList_GET_SIZE(args[0]);
+  if (PyList_GET_SIZE(args[1]) < n) n = PyList_GET_SIZE(args[1]);
+  std::uint64_t acc = 0;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    acc ^= bits(PyList_GET_ITEM(args[0], i)) ^ bits(PyList_GET_ITEM(args[1], i));
+  }
+  return PyLong_FromUnsignedLongLong(acc);
+}
+
+// The floats of both lists where ys is not None (a sampled curve's defined samples).
+PyObject* read_defined_pairs(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (!two_lists(args, nargs, 2)) return nullptr;
+  Py_ssize_t n = PyList_GET_SIZE(args[0]);
+  if (PyList_GET_SIZE(args[1]) < n) n = PyList_GET_SIZE(args[1]);
+  std::uint64_t acc = 0;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyObject* y = PyList_GET_ITEM(args[1], i);
+    if (y == Py_None) continue;
+    acc ^= bits(PyList_GET_ITEM(args[0], i)) ^ bits(y);
+  }
+  return PyLong_FromUnsignedLongLong(acc);
+}
+
+// The floats of both lists at the indices that decimation to max_pts points chooses.
+PyObject* read_strided_pairs(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (!two_lists(args, nargs, 3)) return nullptr;
+  Py_ssize_t n = PyList_GET_SIZE(args[0]);
+  if (PyList_GET_SIZE(args[1]) < n) n = PyList_GET_SIZE(args[1]);
+  Py_ssize_t m = PyLong_AsSsize_t(args[2]);
+  if (m == -1 && PyErr_Occurred()) return nullptr;
+  if (m > n) m = n;
+  std::uint64_t acc = 0;
+  if (m > 0) {
+    double step = m < n ? static_cast<double>(n) / static_cast<double>(m) : 1.0;
+    for (Py_ssize_t i = 0; i + 1 < m; ++i) {
+      Py_ssize_t idx = static_cast<Py_ssize_t>(static_cast<double>(i) * step);
+      acc ^= bits(PyList_GET_ITEM(args[0], idx)) ^ bits(PyList_GET_ITEM(args[1], idx));
+    }
+    acc ^= bits(PyList_GET_ITEM(args[0], n - 1)) ^ bits(PyList_GET_ITEM(args[1], n - 1));
+  }
+  return PyLong_FromUnsignedLongLong(acc);
+}
+
+PyMethodDef methods[] = {
+    {"noop", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(noop)),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"read_pairs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_pairs)),
+     METH_FASTCALL, nullptr},
+    {"read_defined_pairs",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_defined_pairs)), METH_FASTCALL,
+     nullptr},
+    {"read_strided_pairs",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_strided_pairs)),
+     METH_FASTCALL, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module = {PyModuleDef_HEAD_INIT, "skyloom_bench_floor", nullptr, -1, methods,
+                      nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_skyloom_bench_floor() {
+  return PyModule_Create(&module);
+}
