@@ -25,7 +25,9 @@ bool two_lists(PyObject* const* args, Py_ssize_t nargs, Py_ssize_t want) {
 }
 
 // The cheapest possible call with the same arguments.
-PyObject* noop(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) { Py_RETURN_NONE; }
+PyObject* noop(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) {
+  Py_RETURN_NONE;
+}
 
 // Every float of both lists, index by index.
 PyObject* read_pairs(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
@@ -82,13 +84,20 @@ PyMethodDef methods[] = {
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_defined_pairs)), METH_FASTCALL,
      nullptr},
     {"read_strided_pairs",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_strided_pairs)),
-     METH_FASTCALL, nullptr},
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_strided_pairs)), METH_FASTCALL,
+     nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef module = {PyModuleDef_HEAD_INIT, "skyloom_bench_floor", nullptr, -1, methods,
-                      nullptr, nullptr, nullptr, nullptr};
+PyModuleDef module = {PyModuleDef_HEAD_INIT,
+                      "skyloom_bench_floor",
+                      nullptr,
+                      -1,
+                      methods,
+                      nullptr,
+                      nullptr,
+                      nullptr,
+                      nullptr};
 
 }  // namespace
 

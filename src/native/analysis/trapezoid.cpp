@@ -53,13 +53,16 @@ PyObject* trapezoid_integral(const Value* a) noexcept {
   return result ? result : fail(def, 172);
 }
 
-constexpr Param kParams[] = {
-    {"xs", Kind::List, 0}, {"ys", Kind::List, 0}, {"x_lo", Kind::Object, 0}, {"x_hi", Kind::Object, 0}};
+constexpr Param kParams[] = {{"xs", Kind::List, 0},
+                             {"ys", Kind::List, 0},
+                             {"x_lo", Kind::Object, 0},
+                             {"x_hi", Kind::Object, 0}};
 constexpr const char* kLocals[] = {"n", "i", "lo", "hi", "total", "px", "py", "cx", "cy", "hp"};
 
 }  // namespace
 
-FunctionDef kTrapezoidIntegral = {"trapezoid_integral_cy", 154, kParams, std::size(kParams),
-                                  kLocals, std::size(kLocals), trapezoid_integral, {}, {}};
+FunctionDef kTrapezoidIntegral = {"trapezoid_integral_cy", 154,     kParams,
+                                  std::size(kParams),      kLocals, std::size(kLocals),
+                                  trapezoid_integral,      {},      {}};
 
 }  // namespace skyloom

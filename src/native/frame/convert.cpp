@@ -56,8 +56,9 @@ bool to_int32_slow(PyObject* o, std::int32_t& out) noexcept {
 }
 
 bool list_type_error(const char* param, PyObject* o) noexcept {
-  PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-               param, "list", Py_TYPE(o)->tp_name);
+  PyErr_Format(PyExc_TypeError,
+               "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", param, "list",
+               Py_TYPE(o)->tp_name);
   return false;
 }
 
@@ -68,8 +69,8 @@ bool number_list_length(PyObject* list, std::int32_t& n) noexcept {
   }
   Py_ssize_t len = PyList_GET_SIZE(list);
   if (len > INT32_MAX) {
-    PyErr_Format(PyExc_OverflowError, "a number list may hold at most %d items, not %zd",
-                 INT32_MAX, len);
+    PyErr_Format(PyExc_OverflowError, "a number list may hold at most %d items, not %zd", INT32_MAX,
+                 len);
     return false;
   }
   n = static_cast<std::int32_t>(len);

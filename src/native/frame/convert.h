@@ -2,10 +2,10 @@
 // Each inline function is the common case; anything that may run Python code is out of line.
 #pragma once
 
+#include <cstdint>
+
 #include "frame/compat.h"
 #include "frame/pyref.h"
-
-#include <cstdint>
 
 namespace skyloom {
 

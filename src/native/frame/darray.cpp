@@ -13,8 +13,7 @@ namespace {
 
 // The array module's object layout (64 bytes on a 64-bit interpreter; checked at import).
 struct ArrayObject {
-  PyObject_VAR_HEAD
-  char* ob_item;
+  PyObject_VAR_HEAD char* ob_item;
   Py_ssize_t allocated;
   const void* ob_descr;
   PyObject* weakreflist;

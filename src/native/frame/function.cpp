@@ -12,8 +12,7 @@ namespace skyloom {
 namespace {
 
 struct Function {
-  PyObject_HEAD
-  vectorcallfunc vectorcall;
+  PyObject_HEAD vectorcallfunc vectorcall;
   FunctionDef* def;
   PyObject* name;
   PyObject* qualname;
@@ -26,7 +25,9 @@ struct Function {
   PyObject* weakreflist;
 };
 
-Function* as_function(PyObject* self) noexcept { return reinterpret_cast<Function*>(self); }
+Function* as_function(PyObject* self) noexcept {
+  return reinterpret_cast<Function*>(self);
+}
 
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf,
                               PyObject* kwnames) noexcept {
@@ -37,8 +38,8 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
 PyObject* function_call(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
   const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
   const Py_ssize_t nkw = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
-  if (nkw == 0) return call_function(*as_function(self)->def, &PyTuple_GET_ITEM(args, 0), nargs,
-                                     nullptr);
+  if (nkw == 0)
+    return call_function(*as_function(self)->def, &PyTuple_GET_ITEM(args, 0), nargs, nullptr);
   Ref stack_owner(PyTuple_New(nargs + nkw));  // holds the values while the call runs
   Ref kwnames(PyTuple_New(nkw));
   if (!stack_owner || !kwnames) return nullptr;
@@ -131,7 +132,9 @@ int set_qualname(PyObject* self, PyObject* value, void*) noexcept {
   return set_str_attr(as_function(self)->qualname, value,
                       "__qualname__ must be set to a string object");
 }
-PyObject* get_none(PyObject*, void*) noexcept { Py_RETURN_NONE; }
+PyObject* get_none(PyObject*, void*) noexcept {
+  Py_RETURN_NONE;
+}
 PyObject* get_annotations(PyObject* self, void*) noexcept {
   Function* f = as_function(self);
   if (f->annotations == nullptr && (f->annotations = PyDict_New()) == nullptr) return nullptr;
@@ -193,7 +196,9 @@ PyTypeObject function_type = [] {
 
 }  // namespace
 
-bool ready_function_type() noexcept { return PyType_Ready(&function_type) == 0; }
+bool ready_function_type() noexcept {
+  return PyType_Ready(&function_type) == 0;
+}
 
 PyObject* new_function(FunctionDef& def, PyObject* code, PyObject* globals) noexcept {
   Ref name(PyUnicode_FromString(def.name));

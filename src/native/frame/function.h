@@ -1,9 +1,9 @@
 // The module's function type and the tables that describe each module function.
 #pragma once
 
-#include "frame/pyref.h"
-
 #include <cstdint>
+
+#include "frame/pyref.h"
 
 namespace skyloom {
 

@@ -64,7 +64,8 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) noexcept {
 
 // Warns when the running interpreter is not the one the module was compiled for.
 bool check_version() noexcept {
-  static VersionCheck check = compare_versions(Py_GetVersion(), kModuleName, PY_MAJOR_VERSION, PY_MINOR_VERSION);
+  static VersionCheck check =
+      compare_versions(Py_GetVersion(), kModuleName, PY_MAJOR_VERSION, PY_MINOR_VERSION);
   if (!check.mismatch) return true;
   return PyErr_WarnEx(PyExc_RuntimeWarning, check.message, 1) == 0;
 }
@@ -101,8 +102,10 @@ bool fetch_array_type() noexcept {
 // The global `name` of the namespace, falling back to builtins.
 PyObject* lookup_global(const char* name) noexcept {
   PyObject* v = PyDict_GetItemString(g_module.dict, name);
-  if (v == nullptr) v = PyObject_GetAttrString(g_module.builtins, name);
-  else Py_INCREF(v);
+  if (v == nullptr)
+    v = PyObject_GetAttrString(g_module.builtins, name);
+  else
+    Py_INCREF(v);
   if (v == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
     PyErr_Clear();
     PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
@@ -215,4 +218,6 @@ PyModuleDef module_def = {
 }  // namespace skyloom
 
 // The one exported symbol (3.8's PyMODINIT_FUNC does not mark it visible).
-extern "C" __attribute__((visibility("default"))) PyObject* PyInit__cy_utils(void) { return PyModuleDef_Init(&skyloom::module_def); }
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__cy_utils(void) {
+  return PyModuleDef_Init(&skyloom::module_def);
+}
