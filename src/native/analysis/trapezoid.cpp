@@ -23,6 +23,25 @@ bool bound_value(PyObject* o, double open, double& out) noexcept {
   return to_double(o, out);
 }
 
+// One point of the series: a segment counts when both of its ends lie in [lo, hi].
+struct Trapezoid {
+  double lo, hi;
+  double total = 0.0;
+  double px = 0.0, py = 0.0;  // the last point inside the window
+  bool hp = false;            // whether the previous point was inside
+
+  void operator()(double cx, double cy) noexcept {
+    if (lo > cx || cx > hi) {  // a NaN x fails both tests: it counts as inside
+      hp = false;
+      return;
+    }
+    if (hp) total += ((cx - px) * (py + cy)) * 0.5;
+    px = cx;
+    py = cy;
+    hp = true;
+  }
+};
+
 PyObject* trapezoid_integral(const Value* a) noexcept {
   const FunctionDef& def = kTrapezoidIntegral;
   std::int32_t n;
@@ -34,21 +53,9 @@ PyObject* trapezoid_integral(const Value* a) noexcept {
   if (!bound_value(a[kXHi].o, DBL_MAX, hi)) return fail(def, 162);
 
   const Series s(a[kXs].o, a[kYs].o, "xs", "ys", n);
-  double total = 0.0;
-  double px = 0.0, py = 0.0;  // the last point inside the window
-  bool hp = false;            // whether the previous point was inside
-  for (std::int32_t i = 0; i < n; ++i) {
-    double cx, cy;
-    if (!s.x(i, cx) || !s.y(i, cy)) return fail(def, 165);
-    if (lo > cx || cx > hi) {  // a NaN x fails both tests: it counts as inside
-      hp = false;
-      continue;
-    }
-    if (hp) total += ((cx - px) * (py + cy)) * 0.5;
-    px = cx;
-    py = cy;
-    hp = true;
-  }
+  Trapezoid step{lo, hi};
+  if (!s.for_each_pair(0, step)) return fail(def, 165);
+  const double total = step.total;
   PyObject* result = PyFloat_FromDouble(total);
   return result ? result : fail(def, 172);
 }

@@ -64,6 +64,39 @@ class Series {
   bool x(Py_ssize_t i, double& out) const noexcept { return read(xs_, xname_, i, out); }
   bool y(Py_ssize_t i, double& out) const noexcept { return read(ys_, yname_, i, out); }
 
+  // Calls step(x, y) with items i of both lists as doubles, for i = from ... n-1 in order; false
+  // with the exception set when an item fails. Runs of exact floats take an inner loop with no
+  // calls in it, working on a local copy of step so that its running values (step is a small
+  // struct of doubles) stay in registers; any other item takes the general path, which may run
+  // Python code, after which the lists are looked at afresh.
+  template <class Step>
+  bool for_each_pair(Py_ssize_t from, Step& step) const noexcept {
+    Py_ssize_t i = from;
+    while (i < n_) {
+      if (xs_ != Py_None && ys_ != Py_None) {
+        Py_ssize_t end = n_;
+        if (PyList_GET_SIZE(xs_) < end) end = PyList_GET_SIZE(xs_);
+        if (PyList_GET_SIZE(ys_) < end) end = PyList_GET_SIZE(ys_);
+        PyObject* const* xi = reinterpret_cast<PyListObject*>(xs_)->ob_item;
+        PyObject* const* yi = reinterpret_cast<PyListObject*>(ys_)->ob_item;
+        Step local = step;
+        for (; i < end; ++i) {
+          PyObject* ox = xi[i];
+          PyObject* oy = yi[i];
+          if (!PyFloat_CheckExact(ox) || !PyFloat_CheckExact(oy)) break;
+          local(PyFloat_AS_DOUBLE(ox), PyFloat_AS_DOUBLE(oy));
+        }
+        step = local;
+        if (i >= n_) break;
+      }
+      double x, y;
+      if (!read_slow(xs_, xname_, i, x) || !read_slow(ys_, yname_, i, y)) return false;
+      step(x, y);
+      ++i;
+    }
+    return true;
+  }
+
   // Item i of ys itself (a new reference), or nullptr with the exception set.
   PyObject* y_object(Py_ssize_t i) const noexcept;
 
