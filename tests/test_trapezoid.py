@@ -200,3 +200,43 @@ def test_no_reference_leaks():
             pass
 
     leak_check(calls, [xs, ys, lo, bad, *bad])
+
+
+class Boxed:
+    """A number that is not a float: it takes the general conversion path."""
+
+    def __init__(self, v):
+        self.v = v
+
+    def __float__(self):
+        return self.v
+
+
+@given(st.lists(st.tuples(finite, finite, st.sampled_from("fib"), st.sampled_from("fib")), max_size=60))
+def test_mixed_item_types_match_reference(points):
+    """Runs of exact floats and items of other types interleave in any order."""
+    box = {"f": float, "i": lambda v: int(v), "b": Boxed}
+    xs = [box[tx](x) for x, _, tx, _ in points]
+    ys = [box[ty](y) for _, y, _, ty in points]
+    plain_x = [float(x) for x in xs]
+    plain_y = [float(y) for y in ys]
+    assert trap(xs, ys, None, None) == reference(plain_x, plain_y, None, None)
+    assert trap(xs, ys, -10.0, 1e5) == reference(plain_x, plain_y, -10.0, 1e5)
+
+
+def test_list_grown_and_shrunk_between_fast_runs():
+    """After an item runs Python code the lists are looked at afresh."""
+    xs = [0.0, 1.0, 2.0, 3.0, 4.0, 5.0]
+    ys = [1.0] * 6
+
+    class Mutator:
+        def __float__(self):
+            xs[4:] = [40.0]  # shrinks xs to 5 items: index 5 is gone
+            ys[3] = 2.0
+            return 2.0
+
+    xs[2] = Mutator()
+    with pytest.raises(IndexError) as e:
+        trap(xs, ys, None, None)
+    assert str(e.value) == "xs index 5 out of range: xs has 5 items but len(xs) was 6"
+    assert_entry(e, "trapezoid_integral_cy", 165)
