@@ -2,33 +2,76 @@
 #include "analysis/polyfit_core.h"
 
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace skyloom::polyfit {
 
 namespace {
 
-// One instance per d, so that every loop has a constant trip count and the column loops can be
-// vectorised; the accumulators are locals so that the compiler knows they alias nothing.
-template <int D>
-void accumulate_d(const double* x, const double* y, int count, double* vtv, double* vty) noexcept {
-  double m[D * D];
-  double v[D];
-  for (int k = 0; k < D * D; ++k) m[k] = vtv[k];
-  for (int r = 0; r < D; ++r) v[r] = vty[r];
-  for (int i = 0; i < count; ++i) {
-    const double xi = x[i];
-    const double yi = y[i];
-    double row[D];
-    row[D - 1] = 1.0;
-    for (int col = D - 2; col >= 0; --col) row[col] = xi * row[col + 1];
-    for (int r = 0; r < D; ++r) {
-      for (int col = 0; col < D; ++col) m[r * D + col] = row[r] * row[col] + m[r * D + col];
-      v[r] = yi * row[r] + v[r];
+// Two doubles, one lane per column: element-wise products and sums are the same IEEE operations
+// as the scalar ones, so vectorising across the columns of a row changes no rounding.
+using v2 = double __attribute__((vector_size(16)));
+
+inline v2 load2(const double* a) noexcept {
+  v2 v;
+  std::memcpy(&v, a, sizeof v);
+  return v;
+}
+
+inline v2 splat(double a) noexcept {
+  return v2{a, a};
+}
+
+// Points are taken a block at a time: their powers are built once into a table, and then each
+// group of rows of vtv is accumulated over the whole block with its entries held in registers.
+constexpr int kBlock = 64;
+
+// Adds the block's points to rows r ... r + R - 1 of vtv and, with Y, to vty. Row width is
+// padded to whole vectors; the padding lane of p is 0 and its sums are never stored.
+template <int D, int R, bool Y>
+inline void add_rows(const double (*p)[(D + 1) / 2 * 2], const double* y, int m, int r, double* vtv,
+                     double* vty) noexcept {
+  constexpr int V = (D + 1) / 2;
+  v2 a[R + Y][V];
+  for (int q = 0; q < R + Y; ++q) {
+    const double* src = q < R ? vtv + (r + q) * D : vty;
+    for (int k = 0; k < V; ++k) a[q][k] = v2{src[2 * k], 2 * k + 1 < D ? src[2 * k + 1] : 0.0};
+  }
+  for (int i = 0; i < m; ++i) {
+    v2 b[R + Y];  // row[r + q] of point i, then y of point i
+    for (int q = 0; q < R; ++q) b[q] = splat(p[i][r + q]);
+    if (Y) b[R] = splat(y[i]);
+    for (int k = 0; k < V; ++k) {
+      const v2 pk = load2(&p[i][2 * k]);
+      for (int q = 0; q < R + Y; ++q) a[q][k] = b[q] * pk + a[q][k];
     }
   }
-  for (int k = 0; k < D * D; ++k) vtv[k] = m[k];
-  for (int r = 0; r < D; ++r) vty[r] = v[r];
+  for (int q = 0; q < R + Y; ++q) {
+    double* dst = q < R ? vtv + (r + q) * D : vty;
+    for (int c = 0; c < D; ++c) dst[c] = a[q][c / 2][c % 2];
+  }
+}
+
+// One instance per d, so that every loop has a constant trip count.
+template <int D>
+void accumulate_d(const double* x, const double* y, int count, double* vtv, double* vty) noexcept {
+  constexpr int V = (D + 1) / 2;
+  constexpr int R = D <= 3 ? D : 2;  // rows per pass, as many as the registers hold
+  alignas(16) double p[kBlock][2 * V];
+  for (int i0 = 0; i0 < count; i0 += kBlock) {
+    const int m = count - i0 < kBlock ? count - i0 : kBlock;
+    for (int i = 0; i < m; ++i) {
+      double* row = p[i];
+      row[2 * V - 1] = 0.0;
+      row[D - 1] = 1.0;
+      for (int col = D - 2; col >= 0; --col) row[col] = x[i0 + i] * row[col + 1];
+    }
+    add_rows<D, R, true>(p, y + i0, m, 0, vtv, vty);
+    int r = R;
+    for (; r + R <= D; r += R) add_rows<D, R, false>(p, y + i0, m, r, vtv, vty);
+    if (r < D) add_rows<D, 1, false>(p, y + i0, m, r, vtv, vty);
+  }
 }
 
 }  // namespace
