@@ -6,7 +6,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from helpers import assert_entry, assert_no_module_entry, entries, leak_check
+from helpers import assert_entry, entries, leak_check
 from skyloom._cy_utils import polyfit_cy
 
 NAN = float("nan")
@@ -80,19 +80,13 @@ def test_examples_to_the_bit(xn, yn, deg, expected):
     assert bits(got) == bits(expected)
 
 
-@pytest.mark.parametrize("deg", [9, 10, 20, 2147483647])
-def test_degree_is_capped_at_nine(deg):
+@pytest.mark.parametrize(
+    "deg, same_as", [(10, 9), (20, 9), (2147483647, 9), (1.9, 1), (-0.5, 0), (True, 1)]
+)
+def test_degree_is_converted_then_capped_at_nine(deg, same_as):
     xn = [0.5 * i - 3.0 for i in range(14)]
     yn = [math.sin(x) for x in xn]
-    got = polyfit_cy(xn, yn, deg)
-    assert len(got) == 10
-    assert bits(got) == bits(polyfit_cy(xn, yn, 9)) == bits(reference_fit(xn, yn, 9))
-
-
-@pytest.mark.parametrize("deg, as_int", [(1.9, 1), (-0.5, 0), (True, 1), (False, 0)])
-def test_degree_goes_through_the_integer_conversion(deg, as_int):
-    xn, yn = [0.0, 1.0, 3.0], [1.0, 0.5, 4.0]
-    assert bits(polyfit_cy(xn, yn, deg)) == bits(polyfit_cy(xn, yn, as_int))
+    assert bits(polyfit_cy(xn, yn, deg)) == bits(reference_fit(xn, yn, same_as))
 
 
 class Num:
@@ -111,24 +105,16 @@ class FloatSub(float):
     pass
 
 
-def test_items_of_any_number_type_convert_to_the_same_fit():
-    xs = [0.0, 1.5, -2.0, 4.0, 7.25]
-    ys = [1.0, -3.0, 2.5, 0.0, 9.0]
-    mixed_x = [0, FloatSub(1.5), Num(-2.0), True * 4, 7.25]
-    mixed_y = [True, Num(-3.0), FloatSub(2.5), False, 9]
-    assert bits(polyfit_cy(mixed_x, mixed_y, 3)) == bits(polyfit_cy(xs, ys, 3))
-
-
-def test_items_are_converted_point_by_point_x_first():
+def test_items_convert_point_by_point_x_first_whatever_their_type():
     log = []
     n = 600  # more than one run of points
-    xn = [Num(float(i), log) for i in range(n)]
-    yn = [Num(-float(i) - 1.0, log) for i in range(n)]
-    polyfit_cy(xn, yn, 2)
-    expected = []
-    for i in range(n):
-        expected += [float(i), -float(i) - 1.0]
-    assert log == expected
+    xn = [Num(float(i % 7), log) for i in range(n)] + [True, FloatSub(1.5), 3]
+    yn = [Num(-float(i), log) for i in range(n)] + [FloatSub(2.0), False, Num(0.25)]
+    floats = [float(x) for x in xn], [float(y) for y in yn]
+    del log[:]
+    got = polyfit_cy(xn, yn, 3)
+    assert log == [v for i in range(n) for v in (float(i % 7), -float(i))]
+    assert bits(got) == bits(polyfit_cy(*floats, 3))
 
 
 @given(
@@ -164,31 +150,22 @@ def test_a_nan_in_yn_makes_every_coefficient_nan(xn, data, deg):
     assert all(math.isnan(v) for v in got)
 
 
-special = st.sampled_from([0.0, -0.0, 1.0, -1.0, 2.0, 0.5, 1e-300, 1e300, INF, -INF, NAN])
-values = st.one_of(st.floats(allow_nan=True, allow_infinity=True), st.floats(-100, 100), special)
+special = st.sampled_from([0.0, -0.0, 1.0, -1.0, 0.5, 1e-300, 1e300, INF, -INF, NAN])
+values = st.one_of(st.floats(), st.floats(-100, 100), special)
 
 
 @given(
-    points=st.lists(st.tuples(values, values), max_size=40),
+    points=st.one_of(
+        st.lists(st.tuples(values, values), max_size=40),
+        st.lists(st.tuples(st.floats(-9, 9), st.floats(-9, 9)), min_size=60, max_size=300),
+    ),
     deg=st.integers(-1, 11),
 )
-@settings(max_examples=500, deadline=None)
+@settings(max_examples=300, deadline=None)
 def test_every_operation_rounds_in_order(points, deg):
     xn = [p[0] for p in points]
     yn = [p[1] for p in points]
-    if deg < 0 and xn:
-        deg = 0
-    assert bits(polyfit_cy(xn, yn, deg)) == bits(reference_fit(xn, yn, deg))
-
-
-@given(
-    xs=st.lists(st.integers(-6, 6), max_size=700),
-    deg=st.integers(0, 9),
-)
-@settings(max_examples=60, deadline=None)
-def test_long_series_round_in_order(xs, deg):
-    xn = [x * 0.25 for x in xs]
-    yn = [float(x * x - 3) for x in xs]
+    deg = max(deg, 0) if xn else deg
     assert bits(polyfit_cy(xn, yn, deg)) == bits(reference_fit(xn, yn, deg))
 
 
@@ -208,67 +185,41 @@ class Shrinks:
         return 1.0
 
 
-def _shrinking_xn():
-    xn = [0.0, 1.0, 2.0]
-    xn[1] = Shrinks(xn)
-    return xn, [0.0, 1.0, 2.0]
-
-
-def _shrinking_yn():
-    yn = [0.0, 1.0, 2.0]
-    return [0.0, Shrinks(yn), 2.0], yn
+def shrinking(which):
+    xn, yn = [0.0, 1.0, 2.0], [0.0, 1.0, 2.0]
+    xn[1] = Shrinks(xn if which == "xn" else yn)
+    return xn, yn, 1
 
 
 @pytest.mark.parametrize(
-    "make, deg, exc, message, line",
+    "make, exc, message, line",
     [
-        (lambda: (None, [1.0], 1), None, TypeError, "object of type 'NoneType' has no len()", 282),
-        (lambda: (None, None, -3), None, TypeError, "object of type 'NoneType' has no len()", 282),
-        (lambda: ([1.0], None, 1), None, TypeError, "'NoneType' object is not subscriptable", 292),
-        (lambda: ([Bad()], None, 1), None, ZeroDivisionError, "bad item", 292),
-        (lambda: ([1.0, 2.0], [1.0, Bad()], 1), None, ZeroDivisionError, "bad item", 292),
-        (lambda: ([1.0, "2"], [1.0, 2.0], 1), None, TypeError, "must be real number, not str", 292),
-        (lambda: ([1.0, 2.0, 3.0], [1.0, 2.0], 1), None, IndexError, "yn index 2", 292),
-        (_shrinking_xn, 1, IndexError, "xn index 2", 292),
-        (_shrinking_yn, 1, IndexError, "yn index 1", 292),
-        (lambda: ([1.0], [1.0], -1), None, ValueError, "deg >= 0", 283),
-        (lambda: ([1.0], None, -2147483648), None, ValueError, "got deg -2147483648", 283),
-        (lambda: ([], [], "1"), None, TypeError, "an integer is required", 280),
-        (lambda: ([], [], 2**40), None, OverflowError, "", 280),
-        (lambda: ((), [], "1"), None, TypeError, "an integer is required", 280),
+        (lambda: (None, [1.0], 1), TypeError, "object of type 'NoneType' has no len()", 282),
+        (lambda: (None, None, -3), TypeError, "object of type 'NoneType' has no len()", 282),
+        (lambda: ([1.0], None, 1), TypeError, "'NoneType' object is not subscriptable", 292),
+        (lambda: ([Bad()], None, 1), ZeroDivisionError, "bad item", 292),
+        (lambda: ([1.0, 2.0], [1.0, Bad()], 1), ZeroDivisionError, "bad item", 292),
+        (lambda: ([1.0, "2"], [1.0, 2.0], 1), TypeError, "must be real number, not str", 292),
+        (lambda: ([1.0, 2.0, 3.0], [1.0, 2.0], 1), IndexError, "yn index 2", 292),
+        (lambda: shrinking("xn"), IndexError, "xn index 2", 292),
+        (lambda: shrinking("yn"), IndexError, "yn index 1", 292),
+        (lambda: ([1.0], [1.0], -1), ValueError, "deg >= 0", 283),
+        (lambda: ([1.0], None, -2147483648), ValueError, "got deg -2147483648", 283),
+        (lambda: ([], [], "1"), TypeError, "an integer is required", 280),
+        (lambda: ([], [], 2**40), OverflowError, "too large", 280),
+        (lambda: ((), [], "1"), TypeError, "an integer is required", 280),
     ],
 )
-def test_failures_and_their_lines(make, deg, exc, message, line):
-    args = make()
-    if deg is not None:
-        args = args + (deg,)
+def test_failures_and_their_lines(make, exc, message, line):
     with pytest.raises(exc) as excinfo:
-        polyfit_cy(*args)
+        polyfit_cy(*make())
     assert message in str(excinfo.value)
-    if isinstance(excinfo.value, ZeroDivisionError):  # raised inside the item's own __float__
+    if exc is ZeroDivisionError:  # raised inside the item's own __float__, below our entry
         ours = [e for e in entries(excinfo.value) if e[0].startswith("skyloom._cy_utils")]
         assert ours == [("skyloom._cy_utils.polyfit_cy", line)]
         assert entries(excinfo.value)[-1][0] == "__float__"
     else:
         assert_entry(excinfo, "polyfit_cy", line)
-
-
-@pytest.mark.parametrize(
-    "args, name, type_name",
-    [(((1.0,), [1.0], 1), "xn", "tuple"), (([1.0], type("L", (list,), {})(), 1), "yn", "L")],
-)
-def test_list_types_are_tested_without_an_entry(args, name, type_name):
-    with pytest.raises(TypeError) as excinfo:
-        polyfit_cy(*args)
-    assert str(excinfo.value) == (
-        "Argument '%s' has incorrect type (expected list, got %s)" % (name, type_name)
-    )
-    assert_no_module_entry(excinfo)
-
-
-def test_keywords_bind():
-    xn, yn = [0, 1, 2], [1, 3, 5]
-    assert bits(polyfit_cy(xn, deg=1, yn=yn)) == bits(polyfit_cy(xn, yn, 1))
 
 
 def test_no_references_leak():
