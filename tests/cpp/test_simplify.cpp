@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -26,6 +27,15 @@ Points simplify(const Points& pts, double tol2) {
                                                     oy.data(), scratch.data());
   for (std::size_t k = ints; k < scratch.size(); ++k) EXPECT_EQ(scratch[k], 0x5a5a5a5a);
   EXPECT_EQ(ox[n], -7.0);
+  // Compacting in place gives the same points, bit for bit.
+  std::vector<std::int32_t> scratch2(ints);
+  EXPECT_EQ(skyloom::simplify_polyline(px.data(), py.data(), n, tol2, px.data(), py.data(),
+                                       scratch2.data()),
+            m);
+  if (m > 0) {
+    EXPECT_EQ(std::memcmp(px.data(), ox.data(), m * sizeof(double)), 0);
+    EXPECT_EQ(std::memcmp(py.data(), oy.data(), m * sizeof(double)), 0);
+  }
   Points out;
   for (std::int32_t k = 0; k < m; ++k) out.emplace_back(ox[k], oy[k]);
   return out;

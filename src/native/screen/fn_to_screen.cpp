@@ -27,8 +27,8 @@ inline double clamp(double p) noexcept {
   return p;  // NaN passes
 }
 
-// Per-call scratch from the native heap, in one block: the mapped samples, the simplified
-// segment and the simplification's own integers.
+// Per-call scratch from the native heap, in one block: the mapped samples, which each segment's
+// simplification compacts in place, and the simplification's own integers.
 struct Scratch {
   struct Free {
     void operator()(void* p) const noexcept { std::free(p); }
@@ -36,23 +36,18 @@ struct Scratch {
   std::unique_ptr<void, Free> block;
   double* raw_px;
   double* raw_py;
-  double* simp_px;
-  double* simp_py;
   std::int32_t* ints;
 
   bool allocate(std::int32_t n) noexcept {
-    // 4·n doubles and 3·n integers at most: 44·n bytes, counted in 64 bits.
-    const std::uint64_t bytes = static_cast<std::uint64_t>(n) * (4 * sizeof(double)) +
+    // 2·n doubles and 3·n integers at most: 28·n bytes, counted in 64 bits.
+    const std::uint64_t bytes = static_cast<std::uint64_t>(n) * (2 * sizeof(double)) +
                                 simplify_scratch_ints(n) * sizeof(std::int32_t);
     if (bytes > SIZE_MAX) return false;
     block.reset(std::malloc(static_cast<std::size_t>(bytes)));
     if (!block) return false;
-    const std::size_t count = static_cast<std::size_t>(n);
     raw_px = static_cast<double*>(block.get());
-    raw_py = raw_px + count;
-    simp_px = raw_py + count;
-    simp_py = simp_px + count;
-    ints = reinterpret_cast<std::int32_t*>(simp_py + count);
+    raw_py = raw_px + n;
+    ints = reinterpret_cast<std::int32_t*>(raw_py + n);
     return true;
   }
 };
@@ -80,15 +75,12 @@ class Output {
 
 // Flushes the segment of seg_len samples from seg_start, thinned when it has two or more.
 void flush(const Scratch& sc, std::int32_t seg_start, std::int32_t seg_len, Output& out) noexcept {
-  if (seg_len == 1) {
-    out.begin_segment();
-    out.pair(sc.raw_px[seg_start], sc.raw_py[seg_start]);
-    return;
-  }
-  const std::int32_t simp_n = simplify_polyline(sc.raw_px + seg_start, sc.raw_py + seg_start,
-                                                seg_len, kTol2, sc.simp_px, sc.simp_py, sc.ints);
+  double* const px = sc.raw_px + seg_start;
+  double* const py = sc.raw_py + seg_start;
+  const std::int32_t simp_n =
+      seg_len == 1 ? 1 : simplify_polyline(px, py, seg_len, kTol2, px, py, sc.ints);
   out.begin_segment();
-  for (std::int32_t j = 0; j < simp_n; ++j) out.pair(sc.simp_px[j], sc.simp_py[j]);
+  for (std::int32_t j = 0; j < simp_n; ++j) out.pair(px[j], py[j]);
 }
 
 PyObject* empty_result(const FunctionDef& def) noexcept {

@@ -17,8 +17,9 @@ constexpr std::uint64_t simplify_scratch_ints(std::int32_t n) noexcept {
 
 // Simplifies the n points (px[k], py[k]) with the squared tolerance tol2 and writes the kept
 // points to the front of out_px and out_py (room for n each), in input order; returns their
-// count (n itself when n < 3). The inputs are only read. scratch holds at least
-// simplify_scratch_ints(n) integers (it may be null when that is 0).
+// count (n itself when n < 3). scratch holds at least simplify_scratch_ints(n) integers (it may
+// be null when that is 0). The outputs may be the inputs themselves: every point is read before
+// the kept ones are compacted to the front; otherwise the inputs are only read.
 std::int32_t simplify_polyline(const double* px, const double* py, std::int32_t n, double tol2,
                                double* out_px, double* out_py, std::int32_t* scratch) noexcept;
 
