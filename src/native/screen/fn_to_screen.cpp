@@ -127,8 +127,10 @@ int fill(const Value* a, std::int32_t n, const Scratch& sc, Output& out) noexcep
       if (!s.x(i, x)) return 251;
       if (!to_double(yi_obj.get(), y)) return 252;
     }
-    sc.raw_px[i] = clamp((x - x0) / dx * pw + pl);
-    sc.raw_py[i] = clamp(pb - (y - y0) / dy * ph);
+    const double px2 = (x - x0) / dx * pw + pl;
+    const double py2 = pb - (y - y0) / dy * ph;
+    sc.raw_px[i] = clamp(px2);
+    sc.raw_py[i] = clamp(py2);
     if (seg_start < 0) seg_start = i;
   }
   if (seg_start >= 0) flush(sc, seg_start, n - seg_start, out);
