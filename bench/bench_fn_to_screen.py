@@ -119,7 +119,10 @@ def main(out=None):
         zig = [(1.0 - 0.5 * i / n) * (-1.0 if i % 2 else 1.0) for i in range(n)]
         v = (0.0, 400.0, -1.1, 2.2, 0.0, VIEW_H, VIEW_W, VIEW_H)
         assert fn_to_screen_cy(xs, zig, *v)[1] == n
-        cases = {"floor": lambda: (sum(xs), sum(zig)), "module": lambda: fn_to_screen_cy(xs, zig, *v)}
+        cases = {
+            "floor": lambda: (sum(xs), sum(zig)),
+            "module": lambda: fn_to_screen_cy(xs, zig, *v),
+        }
         rows.append(("zig-zag n=%d (all kept)" % n, measure(cases, rounds=5 if n < 10**5 else 3)))
     report("fn_to_screen_cy (floor: sum of the non-None items of xs and ys)", rows, out=out)
 
