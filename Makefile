@@ -44,13 +44,14 @@ test-cpp:
 # own allocator is bypassed so that ASan sees every object; leak reports are left to valgrind and
 # the leak tests, since the interpreter keeps much alive at exit by design.
 ASAN_VENV := .venv-$(PYVER)-asan
+ASAN_TESTS ?= tests
 test-asan:
 	$(MAKE) VENV=$(ASAN_VENV) venv
 	SKYLOOM_SANITIZE=ON $(ASAN_VENV)/bin/python -m pip install -q --no-build-isolation \
-	  --config-settings=build-dir=build/asan-$(PYVER) .[test]
+	  --config-settings=build-dir=build/asan-$(PYVER) --config-settings=install.strip=false .[test]
 	PYTHONMALLOC=malloc LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider tests
+	  $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider --capture=sys $(ASAN_TESTS)
 
 bench: install
 	$(PY) -m pip install -q --no-build-isolation ./bench/floor
