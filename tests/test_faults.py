@@ -1,0 +1,227 @@
+"""Allocation failures: every allocation a call makes is made to fail in turn; each attempt must
+either give the right result or raise MemoryError, and nothing may leak."""
+import array
+import gc
+import math
+import struct
+import sys
+
+import pytest
+
+import skyloom._cy_utils as cy
+
+_testcapi = pytest.importorskip("_testcapi")
+
+UNIT = (0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 1.0, 1.0)  # fn_to_screen_cy: px = x, py = -y
+
+
+class Boxed:
+    """A number that is not a float: its conversion runs Python code, which allocates."""
+
+    def __init__(self, v):
+        self.v = v
+
+    def __float__(self):
+        return float(self.v)
+
+
+class Whole:
+    """A degree given through __int__."""
+
+    def __int__(self):
+        return 2
+
+
+class Drained:
+    """Empties the free lists of floats, small tuples, lists and dicts while it is held, so that the
+    objects a call makes really come from the allocator (and can be made to fail there)."""
+
+    def __enter__(self):
+        self.held = (
+            [i + 0.5 for i in range(200)],  # no temporary float goes back to the list
+            [(i, i) for i in range(2100)],
+            [(i, i, i) for i in range(2100)],
+            [[i] for i in range(200)],
+            [{i: i} for i in range(200)],
+        )
+        return self
+
+    def __exit__(self, *exc):
+        del self.held
+
+
+def key(r):
+    """A comparable form of a result: floats by bit pattern, arrays by typecode and bytes."""
+    if isinstance(r, float):
+        return ("f", b"nan" if math.isnan(r) else struct.pack("<d", r))
+    if isinstance(r, array.array):
+        return ("a", r.typecode, r.tobytes())
+    if isinstance(r, (tuple, list)):
+        return (type(r).__name__, tuple([key(v) for v in r]))
+    return (type(r).__name__, r)
+
+
+FAILED = object()
+
+
+def attempt(call, start, stop):
+    """call() with allocations start+1 ... stop failing (every one from start+1 when stop is 0)."""
+    with Drained():
+        _testcapi.set_nomemory(start, stop)
+        try:
+            return call()
+        except MemoryError:
+            return FAILED
+        finally:
+            _testcapi.remove_mem_hooks()
+
+
+def sweep(call, expected):
+    """Fails every allocation from the k-th on, for k = 0, 1, ... until the call runs through, then
+    fails each single one of them. Returns the number of attempts."""
+    k = 0
+    while True:
+        r = attempt(call, k, 0)
+        if r is not FAILED:
+            assert key(r) == expected, (k, r)
+            break
+        k += 1
+        assert k < 100000, "the call never ran through"
+    for j in range(k + 1):
+        r = attempt(call, j, j + 1)
+        if r is not FAILED:
+            assert key(r) == expected, (j, r)
+    return 2 * (k + 1)
+
+
+def check(fn, args, kwargs=None, held=()):
+    """Sweeps fn(*args, **kwargs) until it is warm, then three times more: those must leave the reference
+    counts of the arguments (and of held) where they were, and the allocated block count too (up
+    to the odd block of the check's own, where a leak grows by a block or more per sweep)."""
+    kwargs = kwargs or {}
+    call = lambda: fn(*args, **kwargs)  # noqa: E731
+    expected = key(call())
+    gc.collect()
+    gc.disable()  # no collection (or finaliser) inside a failing allocation
+    try:
+        errors = [MemoryError() for _ in range(32)]  # fills the interpreter's cache of them
+        del errors
+        # Caches that a failing allocation keeps from filling fill over the first few sweeps.
+        for _ in range(5):
+            blocks = sys.getallocatedblocks()
+            sweep(call, expected)
+            if sys.getallocatedblocks() == blocks:
+                break
+        # Small ints and None are shared by everyone: their counts move with the test's own work.
+        objects = [
+            o
+            for o in list(args) + list(kwargs.values()) + list(held)
+            if not isinstance(o, int) and o is not None
+        ]
+        refs = [sys.getrefcount(o) for o in objects]
+        blocks = sys.getallocatedblocks()
+        attempts = sweep(call, expected) + sweep(call, expected) + sweep(call, expected)
+        grown = sys.getallocatedblocks() - blocks
+        assert [sys.getrefcount(o) for o in objects] == refs
+        assert grown < 3
+    finally:
+        gc.enable()
+    return attempts
+
+
+def zigzag(n):
+    """n samples that simplification keeps all of."""
+    return [float(i) for i in range(n)], [float(5 * (i % 2)) for i in range(n)]
+
+
+ZX, ZY = zigzag(300)
+MANY_X = [float(i) * 0.25 for i in range(40)]
+MANY_Y = [math.sin(x) for x in MANY_X]
+MIXED_X = [0.0, 1, Boxed(2.0), 3.0, Boxed(4)]
+MIXED_Y = [Boxed(1.0), 2.0, 3, Boxed(-1.0), 0.5]
+
+TRAPEZOID = [
+    ([], [], None, None),
+    ([1.0], None, "never read", None),
+    ([0.0, 1.0, 2.0], [0.0, 1.0, 2.0], None, None),
+    (MANY_X, MANY_Y, 1.0, Boxed(7.5)),
+    ([0.0, 1.0, 5.0, 2.0, 3.0], [1.0] * 5, 0, 3),  # a point outside: a gap in the sum
+    (MIXED_X, MIXED_Y, None, None),
+]
+
+POLYFIT = [
+    ([], [], 2),  # every pivot zero
+    ([], None, -3),  # no coefficients at all
+    ([2.0], [3.0], 1),
+    ([1.0, 2.0, 3.0], [2.0, 4.0, 9.0], 0),
+    (MANY_X, MANY_Y, 3),
+    (MANY_X, MANY_Y, 20),  # capped at ten coefficients
+    (ZX, ZY, 5),  # more points than one run of conversions
+    (MIXED_X, MIXED_Y, Whole()),
+]
+
+FN_TO_SCREEN = [
+    ([], None),  # the empty result
+    ([1.0], [2.0]),
+    ([0.0, 1.0], [5.0, 6.0]),
+    ([0.0, 1.0, 2.0, 3.0, 4.0], [0.0, None, 1.0, None, 2.0]),  # gaps and single samples
+    ([None, None], [None, None]),  # every sample a gap
+    (MANY_X, MANY_Y),
+    (ZX, ZY),  # a count past the small-int cache
+    (MIXED_X, MIXED_Y[:2] + [None] + MIXED_Y[3:]),
+]
+
+
+@pytest.mark.parametrize("args", TRAPEZOID)
+def test_trapezoid_integral(args):
+    check(cy.trapezoid_integral_cy, args)
+
+
+@pytest.mark.parametrize("args", POLYFIT)
+def test_polyfit(args):
+    check(cy.polyfit_cy, args)
+
+
+@pytest.mark.parametrize("args", FN_TO_SCREEN)
+def test_fn_to_screen(args):
+    check(cy.fn_to_screen_cy, args + UNIT)
+
+
+@pytest.mark.parametrize(
+    "fn, args, kwargs",
+    [
+        (cy.trapezoid_integral_cy, (MANY_X,), {"ys": MANY_Y, "x_lo": None, "x_hi": 3.0}),
+        (cy.polyfit_cy, (MANY_X,), {"deg": 2, "yn": MANY_Y}),
+        (cy.fn_to_screen_cy, (MANY_X, MANY_Y) + UNIT[:6], {"ph": 1.0, "pw": 1.0}),
+    ],
+)
+@pytest.mark.parametrize("through_call_slot", [False, True])
+def test_keyword_calls(fn, args, kwargs, through_call_slot):
+    """Keywords bound from a tuple of names, or copied from a dict by the type's call slot."""
+    if through_call_slot:
+        slot = type(fn).__call__
+        check(lambda *a, **k: slot(fn, *a, **k), args, kwargs)
+    else:
+        check(fn, args, kwargs)
+
+
+@pytest.mark.parametrize(
+    "fn, args",
+    [
+        (cy.trapezoid_integral_cy, ([0.0, 1.0], [1.0, "x"], None, None)),
+        (cy.polyfit_cy, ([0.0, 1.0], [1.0], 1)),
+        (cy.fn_to_screen_cy, ([0.0, 1.0], None) + UNIT),
+        (cy.polyfit_cy, ([0.0], [0.0], "1")),
+    ],
+)
+def test_failing_calls_fail_the_same_way_or_with_memory_error(fn, args):
+    """A call that fails without faults keeps failing, with its own error or a MemoryError."""
+
+    def call():
+        try:
+            fn(*args)
+        except (TypeError, IndexError) as e:
+            return type(e).__name__
+        return "no error"
+
+    check(call, (), held=args)
