@@ -20,7 +20,7 @@ $(VENV)/.ready:
 install: venv
 	$(PY) -m pip install -q --no-build-isolation .[test]
 
-# The main job: a smoke run of the module on a large series.
+# The main job: draws skyloom-demo.svg (all five functions on a 10^6-point series) and says where it is.
 demo: install
 	$(PY) -m skyloom.demo
 
