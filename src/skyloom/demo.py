@@ -41,7 +41,7 @@ class CallLog:
         self.out = out
         self.rows = []
         print(
-            "  %-24s %-7s %10s %11s %10s  %s"
+            "  %-24s %-7s %10s %11s %11s  %s"
             % ("call", "panel", "points in", "points out", "time", "result"),
             file=out,
         )
@@ -54,7 +54,7 @@ class CallLog:
         row = (fn.__name__, panel, n_in, n_out, ms, note(result))
         self.rows.append(row)
         print(
-            "  %-24s %-7s %10s %11s %7.3f ms  %s"
+            "  %-24s %-7s %10s %11s %8.3f ms  %s"
             % (row[0], panel, "{:,}".format(n_in), "{:,}".format(n_out), ms, row[5]),
             file=self.out,
         )
