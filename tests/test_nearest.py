@@ -3,6 +3,8 @@ import math
 import random
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from helpers import assert_entry, leak_check
 from reference import DBL_MAX, nearest, same
@@ -168,3 +170,55 @@ def test_no_reference_leaks():
                 pass
 
     leak_check(failing, [xs, ys, bad, bad[-1]])
+
+
+def test_later_segment_nearer_by_one_unit_in_the_last_place_wins():
+    # Identity mapping: pixel (x, y) = data (x, y). Two horizontal segments below the query,
+    # the second one ulp nearer; the segments between them are far off.
+    ident = (0.0, 1.0, 0.0, -1.0, 0.0, 0.0, 1.0, 1.0, 0, 0)
+    h = 3.0
+    for h2, want in ((h - 2.0**-51, 1), (h, 0)):  # 2^-51 is one unit in the last place of 3
+        xs = [0.0, 1.0, 900.0, 0.0, 1.0]
+        ys = [h, h, 900.0, h2, h2]
+        got = nearest_on_segments_cy(0.5, 0.0, xs, ys, *ident)
+        assert same(got, nearest(0.5, 0.0, xs, ys, *ident))
+        assert got[1] == (h2 if want else h) and got[2] == got[1]
+
+
+finite = st.floats(-1e7, 1e7, allow_nan=False, width=64)
+value = st.one_of(
+    finite,
+    st.floats(width=64),
+    st.integers(-10**6, 10**6),
+    st.sampled_from([0.0, -0.0, 1e-300, -1e-300, 1e300, math.inf, -math.inf, math.nan]),
+)
+span = st.one_of(st.sampled_from([0.0, -0.0, 1.0, -2.0, 1e-9, 1e9, math.inf]), finite)
+
+
+@settings(max_examples=300, deadline=None)
+@given(
+    pts=st.lists(st.tuples(value, value), max_size=12),
+    view=st.tuples(finite, span, finite, span, finite, finite, span, span, st.booleans(), st.booleans()),
+    query=st.tuples(st.one_of(finite, value), st.one_of(finite, value)),
+)
+def test_matches_model_on_arbitrary_input(pts, view, query):
+    xs = [p[0] for p in pts]
+    ys = [p[1] for p in pts]
+    got = nearest_on_segments_cy(*query, xs, ys, *view)
+    want = nearest(*query, xs, ys, *view)
+    assert want is None if got is None else same(got, want)
+
+
+@settings(max_examples=200, deadline=None)
+@given(
+    # Vertices on a coarse grid and a query near them: many equal and nearly equal distances.
+    pts=st.lists(st.tuples(st.integers(-4, 4), st.integers(-4, 4)), min_size=2, max_size=30),
+    query=st.tuples(st.integers(-40, 40), st.integers(-40, 40)),
+    scale=st.sampled_from([1.0, 0.1, 3.0, 1e-7, 1e5]),
+)
+def test_matches_model_with_many_ties(pts, query, scale):
+    view = (0.0, scale, 0.0, scale, 0.0, 0.0, 10.0, 10.0, 0, 0)
+    xs = [p[0] * scale for p in pts]
+    ys = [p[1] * scale for p in pts]
+    mx, my = query[0] * 0.25, query[1] * 0.25
+    assert same(nearest_on_segments_cy(mx, my, xs, ys, *view), nearest(mx, my, xs, ys, *view))
