@@ -135,12 +135,13 @@ def test_log_axes_and_clamping(x, y, view, point):
     assert out_n == 1 and same(buf, point)
 
 
-def test_negative_max_pts_is_a_negative_array_length():
-    with pytest.raises(SystemError) as ei:
-        call([1.0, 2.0], [1.0, 2.0], -1)
+@pytest.mark.parametrize("xs, max_pts", [([1.0, 2.0], -1), ([], -3), (["never read"], -(2**31))])
+def test_negative_max_pts_is_a_negative_array_length(xs, max_pts):
+    with pytest.raises(SystemError, match="^bad argument to internal function$") as ei:
+        call(xs, None, max_pts)
     # The creation step adds its entry first, then the function its own.
-    (outer, _), inner = entries(ei.value)[-2:]
-    assert (outer, _) == ("skyloom._cy_utils." + FN, 140)
+    outer, inner = entries(ei.value)[-2:]
+    assert outer == ("skyloom._cy_utils." + FN, 140)
     assert inner[0].startswith("skyloom._cy_utils.")
 
 
