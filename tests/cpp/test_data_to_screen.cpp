@@ -110,13 +110,4 @@ TEST(DataToScreen, OperationsInTheirOwnOrder) {
   EXPECT_NE(p.y, std::fma(-q, pw, pl));
 }
 
-TEST(DataToScreen, AxesAreIndependent) {
-  Px a = map(3.0, 4.0, 0.0, 10.0, 0.0, 10.0, 0.0, 100.0, 100.0, 100.0, 0, 1);
-  Px b = map(3.0, -7.0, 0.0, 10.0, 0.0, 10.0, 0.0, 100.0, 100.0, 100.0, 0, 0);
-  EXPECT_EQ(a.x, b.x);
-  Px c = map(-1.0, 4.0, 0.0, 10.0, 0.0, 10.0, 0.0, 100.0, 100.0, 100.0, 1, 1);
-  EXPECT_EQ(c.y, a.y);
-  EXPECT_EQ(c.x, -1e6);
-}
-
 }  // namespace
