@@ -256,7 +256,7 @@ class Panel:
     def key_svg(self):
         out, x, y = [], self.left + 12.0, self.top + 58.0
         for colour, kind, label in self.key_items:
-            width = 24 + 6.6 * len(label)
+            width = 24 + 5.9 * len(label)
             if x + width > self.left + PANEL_W - 8:
                 x, y = self.left + 12.0, y + 16
             if kind == "line":
@@ -335,10 +335,10 @@ class Panel:
         return "\n".join(out)
 
 
-def decimate(log, panel, name, xs, ys, max_pts):
+def decimate(log, panel, name, xs, ys, max_pts, what):
     """The module's screen mapping of a series in a panel (every point kept when max_pts >= len)."""
     args = (xs, ys, max_pts, *panel.window, *panel.rect, False, panel.logy)
-    return log.call(name, cy.decimated_to_screen_cy, len(xs), args, lambda r: r[1])
+    return log.call(name, cy.decimated_to_screen_cy, len(xs), args, lambda r: r[1], lambda r: what)
 
 
 def fn_curve(log, panel, name, xs, ys):
@@ -368,7 +368,7 @@ def walk_panels(log, n, xs, ys):
         "decimated_to_screen_cy: strided to the plot's width",
     )
     walk.view(0.0, float(n - 1), lo - pad, hi - lo + 2 * pad)
-    buf, cnt = decimate(log, walk, "walk", xs, ys, int(walk.pw))
+    buf, cnt = decimate(log, walk, "walk", xs, ys, int(walk.pw), "the series, strided to the width")
     walk.line(buf, cnt, BLUE, 1.1, class_="series", id="walk-line")
 
     # Zoom window: a couple of hundred steps from 62% of the series on, with room below the
@@ -384,7 +384,9 @@ def walk_panels(log, n, xs, ys):
     zoom.view(zx[0], zx[-1] - zx[0], zlo - 0.3 * zspan, 1.42 * zspan)
 
     # The zoomed region outlined in the overview.
-    box, _ = decimate(log, walk, "walk", [zx[0], zx[-1]], [zoom.y0, zoom.y0 + zoom.dy], 2)
+    box, _ = decimate(
+        log, walk, "walk", [zx[0], zx[-1]], [zoom.y0, zoom.y0 + zoom.dy], 2, "corners of the zoomed region"
+    )
     (bx0, by0), (bx1, by1) = pairs(box, 2)
     walk.body.append(
         "<rect %s/>"
@@ -409,15 +411,15 @@ def walk_panels(log, n, xs, ys):
         "log", 1, "|walk| + 1 on a log y axis", "decimated_to_screen_cy with ly=True, view in decades"
     )
     logp.view(0.0, float(n - 1), 0.0, decades, logy=True)
-    lbuf, lcnt = decimate(log, logp, "log", xs, pos, int(logp.pw))
+    lbuf, lcnt = decimate(log, logp, "log", xs, pos, int(logp.pw), "the series on a log y axis")
     logp.line(lbuf, lcnt, PURPLE, 1.1, class_="series", id="log-line")
     logp.legend([(PURPLE, "line", "{:,} of {:,} points drawn".format(lcnt, n))])
 
     # The zoom panel: the visible part of the series, and a cursor below its lowest point.
-    zbuf, zcnt = decimate(log, zoom, "zoom", zx, zy, int(zoom.pw))
+    zbuf, zcnt = decimate(log, zoom, "zoom", zx, zy, int(zoom.pw), "the visible steps")
     zoom.line(zbuf, zcnt, BLUE, 1.5, class_="series", id="zoom-line")
     ic = i0 + zy.index(zlo)
-    anchor, _ = decimate(log, zoom, "zoom", [xs[ic]], [ys[ic]], 1)
+    anchor, _ = decimate(log, zoom, "zoom", [xs[ic]], [ys[ic]], 1, "the lowest visible point")
     mx, my = anchor[0] + 18.0, anchor[1] + 30.0
     hit = log.call(
         "zoom",
@@ -425,10 +427,10 @@ def walk_panels(log, n, xs, ys):
         n,
         (mx, my, xs, ys, *zoom.window, *zoom.rect, False, False),
         lambda r: 0 if r is None else 1,
-        lambda r: "x=%.2f y=%.2f at %.1f px" % r,
+        lambda r: "x=%.1f y=%.2f at %.1f px" % r,
     )
     nx, ny, dist = hit
-    near, _ = decimate(log, zoom, "zoom", [nx], [ny], 1)
+    near, _ = decimate(log, zoom, "zoom", [nx], [ny], 1, "marker of the nearest point")
     px, py = near[0], near[1]
     zoom.body.append(
         "<line %s/>"
@@ -470,7 +472,14 @@ def walk_panels(log, n, xs, ys):
         )
     )
     zoom.legend(
-        [(INK, "cursor", "cursor"), (RED, "dot", "nearest: step {:,.1f}, y = {}".format(nx, fmt(ny)))]
+        [
+            (INK, "cursor", "cursor"),
+            (
+                RED,
+                "dot",
+                "nearest: step {}, y = {}".format("{:,.1f}".format(nx).rstrip("0").rstrip("."), fmt(ny)),
+            ),
+        ]
     )
     major, minor = decade_ticks(logp.y0, logp.dy)
     return [
@@ -521,7 +530,7 @@ def fit_panel(log, rnd):
     )
     lo, hi = min(ys), max(ys)
     p.view(0.0, 10.0, math.floor(lo - 0.5), math.ceil(hi + 0.5) - math.floor(lo - 0.5))
-    dots, cnt = decimate(log, p, "fit", xs, ys, len(xs))
+    dots, cnt = decimate(log, p, "fit", xs, ys, len(xs), "the samples as dots")
     p.body.append(
         "<g %s>%s</g>"
         % (
@@ -551,17 +560,19 @@ def area_panel(log):
     lo, hi = 2.5, 6.0
     p.view(0.0, 10.0, 0.0, 3.5)
     area = log.call(
-        "area", cy.trapezoid_integral_cy, len(xs), (xs, ys, lo, hi), lambda r: 1, lambda r: "%.6g" % r
+        "area", cy.trapezoid_integral_cy, len(xs), (xs, ys, lo, hi), lambda r: 1, lambda r: "area %.6g" % r
     )
     # The shaded polygon: the points the integral counts, closed along y = 0.
     wx = [x for x in xs if lo <= x <= hi]
     wy = [y for x, y in zip(xs, ys) if lo <= x <= hi]
-    poly, pcnt = decimate(log, p, "area", wx + [wx[-1], wx[0]], wy + [0.0, 0.0], len(wx) + 2)
+    poly, pcnt = decimate(
+        log, p, "area", wx + [wx[-1], wx[0]], wy + [0.0, 0.0], len(wx) + 2, "the shaded window"
+    )
     p.body.append(
         "<path %s/>"
         % attrs(d=path_d(poly, pcnt) + " Z", fill=GREEN, fill_opacity=0.22, stroke="none", class_="area")
     )
-    edges, _ = decimate(log, p, "area", [lo, lo, hi, hi], [0.0, 3.5, 0.0, 3.5], 4)
+    edges, _ = decimate(log, p, "area", [lo, lo, hi, hi], [0.0, 3.5, 0.0, 3.5], 4, "the window's edges")
     (ax0, ay0), (ax1, ay1), (bx0, by0), (bx1, by1) = pairs(edges, 4)
     for x0_, y0_, x1_, y1_ in ((ax0, ay0, ax1, ay1), (bx0, by0, bx1, by1)):
         p.body.append(
@@ -576,7 +587,7 @@ def area_panel(log):
                 stroke_dasharray="3 3",
             )
         )
-    cbuf, ccnt = decimate(log, p, "area", xs, ys, int(p.pw))
+    cbuf, ccnt = decimate(log, p, "area", xs, ys, int(p.pw), "the curve")
     p.line(cbuf, ccnt, INK, 1.6, class_="series", id="area-line")
     p.legend([(INK, "line", "y(x)"), (GREEN, "area", "\u222b y dx from %g to %g = %.4f" % (lo, hi, area))])
     p.body.append(
