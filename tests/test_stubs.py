@@ -93,7 +93,8 @@ def test_typical_calls_type_check_and_wrong_ones_do_not(tmp_path):
             """
         )
     )
-    rc, out = run_mypy_tool(["mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), str(good)], tmp_path)
+    cache = ["--cache-dir", str(tmp_path / "cache")]
+    rc, out = run_mypy_tool(["mypy", "--strict", *cache, str(good)], tmp_path)
     assert rc == 0, out
 
     bad = tmp_path / "bad.py"
@@ -110,7 +111,7 @@ def test_typical_calls_type_check_and_wrong_ones_do_not(tmp_path):
             """
         )
     )
-    rc, out = run_mypy_tool(["mypy", "--cache-dir", str(tmp_path / "cache"), str(bad)], tmp_path)
+    rc, out = run_mypy_tool(["mypy", *cache, str(bad)], tmp_path)
     assert rc == 1, out
     lines = sorted({int(line.split(":")[1]) for line in out.splitlines() if ": error:" in line})
     assert lines == [4, 5, 6, 7, 8], out
