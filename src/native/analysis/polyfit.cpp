@@ -1,15 +1,59 @@
-// polyfit_cy: the least-squares polynomial of a series.
+// polyfit_cy: the least-squares polynomial of a series, highest power first, degree capped at 9.
+#include <algorithm>
 #include <iterator>
 
+#include "analysis/polyfit_core.h"
+#include "frame/convert.h"
 #include "frame/function.h"
+#include "frame/traceback.h"
 
 namespace skyloom {
 
 namespace {
 
-PyObject* kernel(const Value*) noexcept {
-  PyErr_SetString(PyExc_NotImplementedError, "polyfit_cy is not built yet");
-  return nullptr;
+enum Arg { kXn, kYn, kDeg };
+
+// Points are converted a run at a time and then accumulated without Python in the loop.
+constexpr int kRun = 256;
+
+PyObject* coefficient_list(const double* c, int d) noexcept {
+  Ref list(PyList_New(d));
+  if (!list) return nullptr;
+  for (int k = 0; k < d; ++k) {
+    PyObject* f = PyFloat_FromDouble(c[k]);
+    if (!f) return nullptr;
+    PyList_SET_ITEM(list.get(), k, f);
+  }
+  return list.release();
+}
+
+PyObject* fit(const Value* a) noexcept {
+  const FunctionDef& def = kPolyfit;
+  const std::int32_t deg = a[kDeg].i;
+  const int d = polyfit::coefficient_count(deg);
+  std::int32_t n;
+  if (!number_list_length(a[kXn].o, n)) return fail(def, 282);
+  if (d <= 0 && n > 0) {  // no coefficient to fit the points with
+    PyErr_Format(PyExc_ValueError, "polyfit_cy() needs deg >= 0 for a non-empty xn, got deg %d",
+                 static_cast<int>(deg));
+    return fail(def, 283);
+  }
+
+  double vtv[polyfit::kMaxD * polyfit::kMaxD] = {};
+  double vty[polyfit::kMaxD] = {};
+  const Series s(a[kXn].o, a[kYn].o, "xn", "yn", n);
+  double x[kRun], y[kRun];
+  for (std::int32_t i0 = 0, m; i0 < n; i0 += m) {
+    m = std::min<std::int32_t>(kRun, n - i0);
+    for (std::int32_t k = 0; k < m; ++k) {
+      if (!s.x(i0 + k, x[k]) || !s.y(i0 + k, y[k])) return fail(def, 292);
+    }
+    polyfit::accumulate(d, x, y, m, vtv, vty);
+  }
+  const int dc = std::max(d, 0);  // a negative degree on no points gives no coefficients
+  polyfit::solve(dc, vtv, vty);
+  PyObject* result = coefficient_list(vty, dc);
+  return result ? result : fail(def, 301);
 }
 
 constexpr Param kParams[] = {{"xn", Kind::List, 0}, {"yn", Kind::List, 0}, {"deg", Kind::Int, 280}};
@@ -17,6 +61,7 @@ constexpr const char* kLocals[] = {"d", "n", "i", "r", "c", "j", "vtv", "vty", "
 
 }  // namespace
 
-FunctionDef kPolyfit = {"polyfit_cy", 280, kParams, std::size(kParams), kLocals, std::size(kLocals), kernel, {}, {}};
+FunctionDef kPolyfit = {"polyfit_cy", 280, kParams, std::size(kParams), kLocals, std::size(kLocals),
+                        fit, {}, {}};
 
 }  // namespace skyloom

@@ -1,1 +1,114 @@
-// Polyline simplification (placeholder until the screen kernels land).
+// Polyline simplification with an explicit stack of index ranges and a keep mask.
+#include "screen/simplify.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace skyloom {
+
+namespace {
+
+// The interior point of s…e farthest from the chord (as a closed segment), as its squared
+// distance in best and its index in idx; the lowest index wins ties. best stays −1.0 when every
+// distance is NaN.
+inline void farthest(const double* px, const double* py, std::int32_t s, std::int32_t e,
+                     double& best, std::int32_t& idx) noexcept {
+  const double ax = px[s], ay = py[s];
+  const double cx = px[e] - ax, cy = py[e] - ay;
+  const double L = cx * cx + cy * cy;
+  best = -1.0;
+  idx = s + 1;
+  if (L < 1e-15) {  // end points (nearly) coincide: distance to the start point
+    for (std::int32_t j = s + 1; j < e; ++j) {
+      const double ux = px[j] - ax, uy = py[j] - ay;
+      const double d2 = ux * ux + uy * uy;
+      if (d2 > best) {
+        best = d2;
+        idx = j;
+      }
+    }
+    return;
+  }
+  for (std::int32_t j = s + 1; j < e; ++j) {
+    double t = ((px[j] - ax) * cx + (py[j] - ay) * cy) / L;
+    if (t < 0.0) {
+      t = 0.0;
+    } else if (t > 1.0) {
+      t = 1.0;
+    }
+    const double fx = ax + t * cx - px[j], fy = ay + t * cy - py[j];
+    const double d2 = fx * fx + fy * fy;
+    if (d2 > best) {
+      best = d2;
+      idx = j;
+    }
+  }
+}
+
+}  // namespace
+
+std::int32_t simplify_polyline(const double* px, const double* py, std::int32_t n, double tol2,
+                               double* out_px, double* out_py, std::int32_t* scratch) noexcept {
+  if (n <= 0) return n;
+  if (n <= 2) {
+    for (std::int32_t k = 0; k < n; ++k) {
+      out_px[k] = px[k];
+      out_py[k] = py[k];
+    }
+    return n;
+  }
+  std::int32_t* keep = scratch;
+  std::int32_t* stack = scratch + n;  // pairs (s, e); consecutive ranges, so at most n − 1
+  std::memset(keep, 0, static_cast<std::size_t>(n) * sizeof *keep);
+  keep[0] = 1;
+  keep[n - 1] = 1;
+  std::size_t top = 2;  // integers on the stack
+  stack[0] = 0;
+  stack[1] = n - 1;
+  while (top > 0) {
+    const std::int32_t s = stack[top - 2], e = stack[top - 1];
+    if (e - s <= 1) {
+      top -= 2;
+      continue;
+    }
+    double best;
+    std::int32_t idx;
+    farthest(px, py, s, e, best, idx);
+    if (best > tol2) {
+      // Split at idx; the right part goes on top and is examined first.
+      keep[idx] = 1;
+      stack[top - 1] = idx;
+      stack[top] = idx;
+      stack[top + 1] = e;
+      top += 2;
+    } else {
+      top -= 2;
+    }
+  }
+  std::int32_t m = 0;
+  for (std::int32_t k = 0; k < n; ++k) {
+    if (keep[k] != 0) {
+      out_px[m] = px[k];
+      out_py[m] = py[k];
+      ++m;
+    }
+  }
+  return m;
+}
+
+bool simplify_polyline(const double* px, const double* py, std::int32_t n, double tol2,
+                       double* out_px, double* out_py, std::int32_t& kept) noexcept {
+  const std::uint64_t ints = simplify_scratch_ints(n);
+  std::int32_t* scratch = nullptr;
+  if (ints > 0) {
+    if (ints > SIZE_MAX / sizeof *scratch) return false;
+    scratch =
+        static_cast<std::int32_t*>(std::malloc(static_cast<std::size_t>(ints) * sizeof *scratch));
+    if (scratch == nullptr) return false;
+  }
+  kept = simplify_polyline(px, py, n, tol2, out_px, out_py, scratch);
+  std::free(scratch);
+  return true;
+}
+
+}  // namespace skyloom

@@ -1,0 +1,35 @@
+// Least-squares polynomial fit through the normal equations: accumulation of the Gram matrix
+// vtv = V^T V and the right-hand side vty = V^T y, and their Gauss-Jordan solve. No Python here.
+#pragma once
+
+#include <cstdint>
+
+namespace skyloom::polyfit {
+
+// At most degree 9: ten coefficients.
+constexpr int kMaxD = 10;
+
+// Number of coefficients for a requested degree: min(deg + 1, 10), capped before adding so that
+// the largest degree cannot overflow. Zero or negative when deg is negative.
+constexpr int coefficient_count(std::int32_t deg) noexcept {
+  return deg >= kMaxD - 1 ? kMaxD : deg + 1;
+}
+
+// Adds the points (x[i], y[i]), i = 0 ... count - 1, in order, to vtv (d x d, row-major with row
+// stride d, both triangles) and vty (d entries). Each point's row of powers x^(d-1) ... x, 1 is
+// built by repeated multiplication; each entry takes row[r] * row[col] + vtv[r][col], and vty[r]
+// takes y * row[r] + vty[r], each as two separate roundings. Requires 1 <= d <= kMaxD.
+void accumulate(int d, const double* x, const double* y, int count, double* vtv,
+                double* vty) noexcept;
+
+// The pivot row for column j: among rows j ... d - 1, the first whose |vtv[row][j]| is strictly
+// the largest. Ties keep the upper row; a NaN never replaces the choice, nor is replaced once held.
+int pivot_row(int d, const double* vtv, int j) noexcept;
+
+// Solves vtv . c = vty in place by Gauss-Jordan elimination with partial pivoting; vty ends up
+// holding c, highest power first. A pivot of exactly zero skips its column (vty keeps what the
+// other columns' eliminations leave in it); no tolerance, and NaN pivots are used. vtv is
+// overwritten. Requires 0 <= d <= kMaxD.
+void solve(int d, double* vtv, double* vty) noexcept;
+
+}  // namespace skyloom::polyfit

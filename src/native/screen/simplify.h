@@ -1,0 +1,32 @@
+// Polyline simplification: the points of a run that matter for drawing it, chosen by
+// subdividing at the farthest point until every dropped point lies within the tolerance of the
+// chord that replaces it. Pure C++: no Python, so the C++ tests and fuzzers drive it directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace skyloom {
+
+// 32-bit scratch integers that simplifying n points needs: one keep flag per point and room
+// for n pairs of indices, 3·n in all (counted in 64 bits: 3·n overflows 32); none when fewer
+// than 3 points leave nothing to decide.
+constexpr std::uint64_t simplify_scratch_ints(std::int32_t n) noexcept {
+  return n >= 3 ? std::uint64_t{3} * static_cast<std::uint64_t>(n) : 0;
+}
+
+// Simplifies the n points (px[k], py[k]) with the squared tolerance tol2 and writes the kept
+// points to the front of out_px and out_py (room for n each), in input order; returns their
+// count (n itself when n < 3). scratch holds at least simplify_scratch_ints(n) integers (it may
+// be null when that is 0). The outputs may be the inputs themselves: every point is read before
+// the kept ones are compacted to the front; otherwise the inputs are only read.
+std::int32_t simplify_polyline(const double* px, const double* py, std::int32_t n, double tol2,
+                               double* out_px, double* out_py, std::int32_t* scratch) noexcept;
+
+// The same with scratch of its own from the native heap, released before it returns. Returns
+// false, having read and written nothing, when the scratch can't be had; else true with the
+// count of kept points in kept.
+bool simplify_polyline(const double* px, const double* py, std::int32_t n, double tol2,
+                       double* out_px, double* out_py, std::int32_t& kept) noexcept;
+
+}  // namespace skyloom

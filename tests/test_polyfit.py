@@ -1,0 +1,234 @@
+"""polyfit_cy: exact coefficients, the degree cap, conversions, errors and their lines."""
+import math
+import struct
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from helpers import assert_entry, entries, leak_check
+from skyloom._cy_utils import polyfit_cy
+
+NAN = float("nan")
+INF = float("inf")
+
+
+def bits(values):
+    """Bit patterns of a list of floats (any NaN as one pattern), so -0.0 differs from 0.0."""
+    return [b"nan" if math.isnan(v) else struct.pack("<d", v) for v in values]
+
+
+def reference_fit(xn, yn, deg):
+    """The normal equations solved by Gauss-Jordan elimination, one rounding per operation."""
+    d = min(deg + 1, 10)
+    vtv = [0.0] * (d * d)
+    vty = [0.0] * d
+    for xi, yi in zip(xn, yn):
+        xi, yi = float(xi), float(yi)
+        row = [0.0] * d
+        row[d - 1] = 1.0
+        for c in range(d - 2, -1, -1):
+            row[c] = xi * row[c + 1]
+        for r in range(d):
+            for c in range(d):
+                vtv[r * d + c] = row[r] * row[c] + vtv[r * d + c]
+            vty[r] = yi * row[r] + vty[r]
+    for j in range(d):
+        e, best = j, abs(vtv[j * d + j])
+        for k in range(j + 1, d):
+            if abs(vtv[k * d + j]) > best:
+                e, best = k, abs(vtv[k * d + j])
+        if e != j:
+            for c in range(d):
+                vtv[j * d + c], vtv[e * d + c] = vtv[e * d + c], vtv[j * d + c]
+            vty[j], vty[e] = vty[e], vty[j]
+        piv = vtv[j * d + j]
+        if piv == 0.0:
+            continue
+        for c in range(d):
+            vtv[j * d + c] = vtv[j * d + c] / piv
+        vty[j] = vty[j] / piv
+        for r in range(d):
+            if r != j:
+                f = vtv[r * d + j]
+                for c in range(d):
+                    vtv[r * d + c] = vtv[r * d + c] - f * vtv[j * d + c]
+                vty[r] = vty[r] - f * vty[j]
+    return vty
+
+
+@pytest.mark.parametrize(
+    "xn, yn, deg, expected",
+    [
+        ([], [], 2, [0.0, 0.0, 0.0]),
+        ([], None, 0, [0.0]),
+        ([1, 2, 3], [2, 4, 9], 0, [5.0]),
+        ([2], [3], 1, [1.5, 0.0]),
+        ([1, 1, 1], [1, 2, 3], 1, [2.0, 0.0]),
+        ([0, 1, 2, 3], [0, 1, 4, 9], 2, [1.0, 0.0, -0.0]),
+        ([0, 1, 2], [1, 3, 5], 1, [2.0000000000000004, 0.9999999999999992]),
+        ([0, NAN, 2], [1, 2, 3], 1, [NAN, NAN]),
+        ([0, NAN, 2], [1, 2, 3], 0, [2.0]),
+        ([0, 1, 2], [1, NAN, 3], 0, [NAN]),
+        ([], [], -1, []),
+        ([], None, -2147483648, []),
+    ],
+)
+def test_examples_to_the_bit(xn, yn, deg, expected):
+    got = polyfit_cy(xn, yn, deg)
+    assert type(got) is list and all(type(v) is float for v in got)
+    assert bits(got) == bits(expected)
+
+
+@pytest.mark.parametrize(
+    "deg, same_as", [(10, 9), (20, 9), (2147483647, 9), (1.9, 1), (-0.5, 0), (True, 1)]
+)
+def test_degree_is_converted_then_capped_at_nine(deg, same_as):
+    xn = [0.5 * i - 3.0 for i in range(14)]
+    yn = [math.sin(x) for x in xn]
+    assert bits(polyfit_cy(xn, yn, deg)) == bits(reference_fit(xn, yn, same_as))
+
+
+class Num:
+    """A number that is not a float: converted through its own __float__."""
+
+    def __init__(self, v, log=None):
+        self.v, self.log = v, log
+
+    def __float__(self):
+        if self.log is not None:
+            self.log.append(self.v)
+        return self.v
+
+
+class FloatSub(float):
+    pass
+
+
+def test_items_convert_point_by_point_x_first_whatever_their_type():
+    log = []
+    n = 600  # more than one run of points
+    xn = [Num(float(i % 7), log) for i in range(n)] + [True, FloatSub(1.5), 3]
+    yn = [Num(-float(i), log) for i in range(n)] + [FloatSub(2.0), False, Num(0.25)]
+    floats = [float(x) for x in xn], [float(y) for y in yn]
+    del log[:]
+    got = polyfit_cy(xn, yn, 3)
+    assert log == [v for i in range(n) for v in (float(i % 7), -float(i))]
+    assert bits(got) == bits(polyfit_cy(*floats, 3))
+
+
+@given(
+    coeffs=st.lists(st.integers(-5, 5), min_size=1, max_size=4),
+    xs=st.lists(st.integers(-10, 10), min_size=1, max_size=30, unique=True),
+    extra=st.lists(st.integers(-10, 10), max_size=10),
+)
+@settings(max_examples=300, deadline=None)
+def test_recovers_small_integer_polynomials(coeffs, xs, extra):
+    deg = len(coeffs) - 1
+    xn = xs + extra  # repeated x values are fine once there are deg + 1 distinct ones
+    if len(xs) <= deg:
+        return
+    yn = [sum(c * x ** (deg - k) for k, c in enumerate(coeffs)) for x in xn]
+    got = polyfit_cy(xn, yn, deg)
+    assert len(got) == deg + 1
+    for c, g in zip(coeffs, got):
+        assert abs(g - c) < 1e-6
+        assert round(g) == c
+
+
+@given(
+    xn=st.lists(st.floats(-1e3, 1e3), min_size=1, max_size=20),
+    data=st.data(),
+    deg=st.integers(0, 12),
+)
+@settings(max_examples=200, deadline=None)
+def test_a_nan_in_yn_makes_every_coefficient_nan(xn, data, deg):
+    yn = data.draw(st.lists(st.floats(-1e3, 1e3), min_size=len(xn), max_size=len(xn)))
+    yn[data.draw(st.integers(0, len(xn) - 1))] = NAN
+    got = polyfit_cy(xn, yn, deg)
+    assert len(got) == min(deg + 1, 10)
+    assert all(math.isnan(v) for v in got)
+
+
+special = st.sampled_from([0.0, -0.0, 1.0, -1.0, 0.5, 1e-300, 1e300, INF, -INF, NAN])
+values = st.one_of(st.floats(), st.floats(-100, 100), special)
+
+
+@given(
+    points=st.one_of(
+        st.lists(st.tuples(values, values), max_size=40),
+        st.lists(st.tuples(st.floats(-9, 9), st.floats(-9, 9)), min_size=60, max_size=300),
+    ),
+    deg=st.integers(-1, 11),
+)
+@settings(max_examples=300, deadline=None)
+def test_every_operation_rounds_in_order(points, deg):
+    xn = [p[0] for p in points]
+    yn = [p[1] for p in points]
+    deg = max(deg, 0) if xn else deg
+    assert bits(polyfit_cy(xn, yn, deg)) == bits(reference_fit(xn, yn, deg))
+
+
+class Bad:
+    def __float__(self):
+        raise ZeroDivisionError("bad item")
+
+
+class Shrinks:
+    """An item whose conversion empties a list."""
+
+    def __init__(self, victim):
+        self.victim = victim
+
+    def __float__(self):
+        del self.victim[:]
+        return 1.0
+
+
+def shrinking(which):
+    xn, yn = [0.0, 1.0, 2.0], [0.0, 1.0, 2.0]
+    xn[1] = Shrinks(xn if which == "xn" else yn)
+    return xn, yn, 1
+
+
+@pytest.mark.parametrize(
+    "make, exc, message, line",
+    [
+        (lambda: (None, [1.0], 1), TypeError, "object of type 'NoneType' has no len()", 282),
+        (lambda: (None, None, -3), TypeError, "object of type 'NoneType' has no len()", 282),
+        (lambda: ([1.0], None, 1), TypeError, "'NoneType' object is not subscriptable", 292),
+        (lambda: ([Bad()], None, 1), ZeroDivisionError, "bad item", 292),
+        (lambda: ([1.0, 2.0], [1.0, Bad()], 1), ZeroDivisionError, "bad item", 292),
+        (lambda: ([1.0, "2"], [1.0, 2.0], 1), TypeError, "must be real number, not str", 292),
+        (lambda: ([1.0, 2.0, 3.0], [1.0, 2.0], 1), IndexError, "yn index 2", 292),
+        (lambda: shrinking("xn"), IndexError, "xn index 2", 292),
+        (lambda: shrinking("yn"), IndexError, "yn index 1", 292),
+        (lambda: ([1.0], [1.0], -1), ValueError, "deg >= 0", 283),
+        (lambda: ([1.0], None, -2147483648), ValueError, "got deg -2147483648", 283),
+        (lambda: ([], [], "1"), TypeError, "an integer is required", 280),
+        (lambda: ([], [], 2**40), OverflowError, "too large", 280),
+        (lambda: ((), [], "1"), TypeError, "an integer is required", 280),
+    ],
+)
+def test_failures_and_their_lines(make, exc, message, line):
+    with pytest.raises(exc) as excinfo:
+        polyfit_cy(*make())
+    assert message in str(excinfo.value)
+    assert_entry(excinfo, "polyfit_cy", line)
+    if exc is ZeroDivisionError:  # raised inside the item's own __float__, below our entry
+        assert entries(excinfo.value)[-1][0] == "__float__"
+
+
+def test_no_references_leak():
+    xn = [float(i) for i in range(50)] + [Num(3.0), 7]
+    yn = [float(i * i) for i in range(50)] + [FloatSub(2.0), 1]
+    bad = [1.0, Bad()]
+    leak_check(lambda: polyfit_cy(xn, yn, 3), [xn, yn] + xn[-2:] + yn[-2:])
+    leak_check(lambda: polyfit_cy(xn, yn, 20), [xn, yn])
+
+    def failing():
+        for args in ((xn, bad, 2), (xn, yn, -1), (xn, yn[:3], 1), (xn, None, 0)):
+            with pytest.raises(Exception):
+                polyfit_cy(*args)
+
+    leak_check(failing, [xn, yn, bad, bad[1]], rounds=500)
