@@ -70,7 +70,7 @@ wheels:
 	  echo "$$w"; \
 	done
 
-# The sdist into dist/, built from scratch into a new venv (isolated build, as a user's pip does)
+# The sdist into dist/, built from scratch into a new venv (isolated build, no cached wheel)
 # and tested there with the tests that the sdist itself carries.
 SDIST_CHECK := build/sdist-check-$(PYVER)
 sdist-check: venv
@@ -79,7 +79,7 @@ sdist-check: venv
 	sdist=$$($(PY) -c "from scikit_build_core.build import build_sdist; print(build_sdist('dist'))" | tail -1); \
 	"$(PYTHON_BASE)" -m venv $(SDIST_CHECK)/venv; \
 	$(SDIST_CHECK)/venv/bin/python -m pip install -q --upgrade pip; \
-	$(SDIST_CHECK)/venv/bin/python -m pip install -q "skyloom[test] @ file://$$PWD/dist/$$sdist"; \
+	$(SDIST_CHECK)/venv/bin/python -m pip install -q --no-cache-dir "skyloom[test] @ file://$$PWD/dist/$$sdist"; \
 	tar -xzf "dist/$$sdist" -C $(SDIST_CHECK); \
 	cd "$(SDIST_CHECK)/$${sdist%.tar.gz}" && ../venv/bin/python -m pytest -q -p no:cacheprovider tests
 
