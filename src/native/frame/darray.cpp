@@ -32,7 +32,9 @@ constexpr int kCreationLine = 1;
 
 PyObject* make_double_array(Py_ssize_t n) noexcept {
   if (n < 0) {
-    PyErr_BadInternalCall();
+    // The function, not the macro of the same name: the message must not carry this file's
+    // build path.
+    (PyErr_BadInternalCall)();
     return creation_failed();
   }
   auto* tmpl = reinterpret_cast<ArrayObject*>(g_module.double_template);

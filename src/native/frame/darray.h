@@ -18,12 +18,15 @@ class DoubleView {
   DoubleView() noexcept = default;
   DoubleView(const DoubleView&) = delete;
   DoubleView& operator=(const DoubleView&) = delete;
-  ~DoubleView() {
-    if (held_) PyBuffer_Release(&buf_);
-  }
+  ~DoubleView() { release(); }
 
   // On failure the exception is set; the kernel reports it at its own line.
   bool acquire(PyObject* array) noexcept;
+  // Gives the buffer back, so that the array can be resized once returned.
+  void release() noexcept {
+    if (held_) PyBuffer_Release(&buf_);
+    held_ = false;
+  }
 
   void set(Py_ssize_t k, double v) noexcept {
     *reinterpret_cast<double*>(static_cast<char*>(buf_.buf) + k * buf_.strides[0]) = v;

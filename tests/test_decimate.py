@@ -1,0 +1,218 @@
+"""decimated_to_screen_cy: striding, mapping, the result's shape, and every failure line."""
+import array
+import math
+
+import pytest
+
+from helpers import assert_entry, entries, leak_check
+from reference import decimated_indices, same, to_screen
+from skyloom._cy_utils import decimated_to_screen_cy as dec
+
+FN = "decimated_to_screen_cy"
+# Identity mapping along x (pixel x = data x) and y turned upside down around 0.
+IDENT = (0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 1.0, 1.0)
+
+
+def call(xs, ys, max_pts, view=IDENT, lx=0, ly=0):
+    return dec(xs, ys, max_pts, *view, lx, ly)
+
+
+def chosen(n, max_pts):
+    """Input indices emitted, read back from pixel x = index / 4 (exact, and inside the clamp)."""
+    xs = [float(i) for i in range(n)]
+    buf, out_n = call(xs, xs, max_pts, view=(0.0, 4.0, 0.0, 4.0, 0.0, 0.0, 1.0, 1.0))
+    assert len(buf) == 2 * out_n
+    assert list(buf[1::2]) == [-v for v in buf[0::2]]
+    return [int(v * 4.0) for v in buf[0::2]]
+
+
+@pytest.mark.parametrize(
+    "n, max_pts, indices",
+    [
+        (3, 1000, [0, 1, 2]),
+        (10, 4, [0, 2, 5, 9]),
+        (10, 3, [0, 3, 9]),
+        (10, 7, [0, 1, 2, 4, 5, 7, 9]),
+        (1000, 3, [0, 333, 999]),
+        (5, 1, [4]),
+        (6, 6, [0, 1, 2, 3, 4, 5]),
+        (2, 2, [0, 1]),
+        (30, 22, [0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 16, 17, 19, 20, 21, 23, 24, 25, 27, 29]),
+        (1, 5, [0]),
+    ],
+)
+def test_index_table(n, max_pts, indices):
+    assert chosen(n, max_pts) == indices
+
+
+@pytest.mark.parametrize(
+    "n, max_pts",
+    # 30 / 22 and 45 / 33 are where the double product falls short of the exact integer quotient.
+    [(30, 22), (45, 33), (60, 44), (1000, 999), (12345, 2000), (99991, 2000), (10**6 + 3, 1999)],
+)
+def test_striding_matches_double_product(n, max_pts):
+    # Indices are i * (n / max_pts) in doubles, truncated: not the integer i * n // max_pts.
+    got = chosen(n, max_pts)
+    assert got == decimated_indices(n, max_pts)
+    assert len(got) == max_pts and got[0] == 0 and got[-1] == n - 1
+    assert all(a < b for a, b in zip(got, got[1:]))
+
+
+@pytest.mark.parametrize("max_pts", [0, 3])
+def test_nothing_to_emit_reads_nothing(max_pts):
+    empty = [] if max_pts else ["never read"]
+    buf, out_n = call(empty, None, max_pts)
+    assert (type(buf), buf.typecode, len(buf), out_n) == (array.array, "d", 0, 0)
+    assert buf == array.array("d")
+
+
+class Counted:
+    """A number whose conversions are counted."""
+
+    calls = 0
+
+    def __init__(self, v):
+        self.v = v
+
+    def __float__(self):
+        Counted.calls += 1
+        return self.v
+
+
+def test_only_chosen_items_are_converted():
+    n, max_pts = 1000, 7
+    idx = decimated_indices(n, max_pts)
+    # Items that are not chosen are strs: converting any of them would raise.
+    xs = ["x"] * n
+    ys = ["y"] * n
+    for i in idx:
+        xs[i], ys[i] = Counted(float(i)), Counted(2.0 * i)
+    Counted.calls = 0
+    buf, out_n = call(xs, ys, max_pts)
+    assert Counted.calls == 2 * max_pts
+    assert same(buf, [c for i in idx for c in to_screen(i, 2.0 * i, *IDENT, 0, 0)])
+
+
+VIEWS = [
+    (0.0, 10.0, -5.0, 20.0, 40.0, 470.0, 640.0, 430.0, 0, 0),
+    (-1.0, 4.0, -2.0, 3.5, 12.5, 300.0, 777.0, 299.0, 1, 1),
+    (0.5, 3.0, 0.0, 7.0, 0.0, 100.0, 100.0, 100.0, 1, 0),
+    (0.0, 1e-9, 0.0, 1e-9, 0.0, 0.0, 1e3, 1e3, 0, 1),
+]
+
+
+@pytest.mark.parametrize("view", VIEWS)
+def test_points_mapped_bit_for_bit(view):
+    xs = [(-1.0) ** i * i * 0.37 + 1e-3 * i * i for i in range(5000)]
+    xs += [0.0, -0.0, math.inf, -math.inf, math.nan, 1e-320, 5e300]
+    ys = [math.sin(i) * 10.0**(i % 7 - 3) for i in range(len(xs))]
+    ys.reverse()
+    n, max_pts = len(xs), 1234
+    buf, out_n = dec(xs, ys, max_pts, *view)
+    want = [c for i in decimated_indices(n, max_pts) for c in to_screen(xs[i], ys[i], *view)]
+    assert out_n == max_pts and same(buf, want)
+    # Every point kept when the series is short enough, ints and float subclasses included.
+    short = [1, 2.5, True, type("F", (float,), {})(4.0)]
+    buf, out_n = dec(short, short[::-1], 4, *view)
+    want = [c for x, y in zip(short, short[::-1]) for c in to_screen(x, y, *view)]
+    assert out_n == 4 and same(buf, want)
+
+
+@pytest.mark.parametrize(
+    "x, y, view, point",
+    [
+        # Non-positive and NaN values on log axes go off the plot, far left and far below.
+        (0.0, -3.0, (0, 3, 0, 3, 0, 0, 800, 800, 1, 1), (-1e6, 1e6)),
+        (math.nan, 0.0, (0, 3, 0, 3, 0, 0, 1, 1, 1, 1), (-1e6, 1e6)),
+        # A zero span: infinities are pinned, 0 / 0 stays NaN.
+        (2.0, 1.0, (1, 0, 1, 0, 0, 0, 5, 5, 0, 0), (1e6, math.nan)),
+    ],
+)
+def test_log_axes_and_clamping(x, y, view, point):
+    buf, out_n = dec([x], [y], 1, *view)
+    assert out_n == 1 and same(buf, point)
+
+
+@pytest.mark.parametrize("xs, max_pts", [([1.0, 2.0], -1), ([], -3), (["never read"], -(2**31))])
+def test_negative_max_pts_is_a_negative_array_length(xs, max_pts):
+    with pytest.raises(SystemError, match="^bad argument to internal function$") as ei:
+        call(xs, None, max_pts)
+    # The creation step adds its entry first, then the function its own.
+    outer, inner = entries(ei.value)[-2:]
+    assert (outer[0], outer[2]) == ("skyloom._cy_utils." + FN, 140)
+    assert inner[0].startswith("skyloom._cy_utils.")
+
+
+class Shrinks:
+    """Empties the list it sits in when converted."""
+
+    def __init__(self, owner):
+        self.owner = owner
+
+    def __float__(self):
+        self.owner.clear()
+        return 1.0
+
+
+def _ys_none(n, m):
+    return call([0.0] * n, None, m)
+
+
+def _bad(n, m, pos, which):
+    # A str item: its conversion error comes from the interpreter itself, with no frame of its own.
+    xs, ys = [0.0] * n, [0.0] * n
+    (xs if which == "x" else ys)[pos] = "bad item"
+    return call(xs, ys, m)
+
+
+@pytest.mark.parametrize(
+    "run, exc, text, line",
+    [
+        (lambda: call(None, [1.0], 3), TypeError, "object of type 'NoneType' has no len()", 138),
+        (lambda: _ys_none(4, 3), TypeError, "'NoneType' object is not subscriptable", 147),
+        (lambda: _ys_none(4, 1), TypeError, "'NoneType' object is not subscriptable", 149),
+        (lambda: _bad(10, 4, 5, "x"), TypeError, "must be real number, not str", 147),
+        (lambda: _bad(10, 4, 5, "y"), TypeError, "must be real number, not str", 147),
+        (lambda: _bad(10, 4, 9, "y"), TypeError, "must be real number, not str", 149),
+        (lambda: call([1.0, 2.0, 3.0], [1.0], 5), IndexError, "ys index 1 out of range", 147),
+        (lambda: call([1.0, 2.0, 3.0], [1.0, 2.0], 2), IndexError, "ys index 2 out of range", 149),
+    ],
+)
+def test_failure_lines(run, exc, text, line):
+    with pytest.raises(exc, match=text) as ei:
+        run()
+    assert_entry(ei, FN, line)
+
+
+def test_x_item_is_converted_before_y_list_is_found_none():
+    with pytest.raises(TypeError, match="must be real number"):
+        call(["bad item", 1.0], None, 5)
+
+
+def test_list_shrunk_by_a_conversion_is_not_read_past_its_end():
+    xs = [0.0, 1.0, 2.0, 3.0]
+    xs[0] = Shrinks(xs)
+    with pytest.raises(IndexError, match="xs index 1 out of range") as ei:
+        call(xs, [0.0] * 4, 4)
+    assert_entry(ei, FN, 147)
+    ys = [0.0, 1.0]
+    ys[0] = Shrinks(ys)
+    with pytest.raises(IndexError, match="ys index 1 out of range") as ei:
+        call([0.0, 1.0], ys, 2)
+    assert_entry(ei, FN, 149)
+
+
+def test_no_reference_leaks():
+    xs = [float(i) for i in range(300)] + [7]
+    ys = [i * 0.5 for i in range(301)]
+    bad = xs[:-1] + [b"bad item"]
+    leak_check(lambda: call(xs, ys, 50, lx=1), [xs, ys] + xs[:3] + ys[-3:])
+
+    def failing():
+        for args in ((bad, ys, 50), (xs, ys, -5), (xs, None, 50)):
+            try:
+                call(*args)
+            except (SystemError, TypeError):
+                pass
+
+    leak_check(failing, [xs, ys, bad, bad[-1]])

@@ -1,0 +1,194 @@
+"""nearest_on_segments_cy: the nearest point of a drawn series, its rules and failure lines."""
+import math
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from helpers import assert_entry, leak_check
+from reference import DBL_MAX, nearest, same
+from skyloom._cy_utils import nearest_on_segments_cy
+
+FN = "nearest_on_segments_cy"
+# Data (x, y) lands on pixels (100 x, 100 - 100 y).
+UNIT = (0.0, 1.0, 0.0, 1.0, 0.0, 100.0, 100.0, 100.0, 0, 0)
+
+
+def near(mx, my, xs, ys, view=UNIT):
+    return nearest_on_segments_cy(mx, my, xs, ys, *view)
+
+
+@pytest.mark.parametrize(
+    "mx, my, xs, ys, want",
+    [
+        (53, 54, [0.5], [0.5], (0.5, 0.5, 5.0)),
+        (303, 104, [3], [0], (3.0, 0.0, 5.0)),
+        (50, 90, [0, 1], [0, 0], (0.5, 0.0, 10.0)),
+        (-30, 60, [0, 1], [0, 0], (0.0, 0.0, 50.0)),
+        (190, 100, [0, 1], [0, 0], (1.0, 0.0, 90.0)),
+        # Two segments 12.5 pixels away: the first one wins.
+        (50, 87.5, [0, 1, 1, 0], [0, 0, 0.25, 0.25], (0.5, 0.0, 12.5)),
+        # A degenerate segment counts as its first vertex.
+        (103, 104, [1, 1], [0, 0], (1.0, 0.0, 5.0)),
+        # A NaN vertex spoils both segments that touch it.
+        (103, 104, [0, math.nan, 1], [0, 0, 0], (0.0, 0.0, DBL_MAX)),
+        (math.inf, 50, [0, 1], [0, 0], (0.0, 0.0, DBL_MAX)),
+        (50, math.nan, [0, 1, 2], [0, 0, 1], (0.0, 0.0, DBL_MAX)),
+        (math.inf, 0, [0.5], [0.5], (0.5, 0.5, math.inf)),
+        (math.nan, 0, [0.5], [0.5], (0.5, 0.5, math.nan)),
+        (math.nan, math.inf, [0.5], [0.5], (0.5, 0.5, math.inf)),
+    ],
+)
+def test_examples(mx, my, xs, ys, want):
+    got = near(mx, my, xs, ys)
+    assert all(type(v) is float for v in got)
+    assert same(got, want)
+
+
+def test_point_on_the_data_chord_of_a_log_axis():
+    # Vertices 1 and 100 land at 0 and 100 pixels; half way in pixels is half way in data.
+    got = nearest_on_segments_cy(50.0, 7.0, [1, 100], [0.0, 0.0], 0, 2, 0, 1, 0, 0, 100, 100, 1, 0)
+    assert got == (50.5, 0.0, 7.0)
+
+
+def test_segment_at_infinite_distance_never_wins():
+    # The vertices are pinned at 1e6 pixels; a query far beyond gives an infinite distance.
+    got = near(-DBL_MAX, -DBL_MAX, [1e10, 2e10], [0.0, 0.0])
+    assert same(got, (0.0, 0.0, DBL_MAX))
+
+
+@pytest.mark.parametrize("ys", [[], None, ["a"]])
+def test_empty_series_is_none(ys):
+    assert near(1.0, 2.0, [], ys) is None
+
+
+class Counted:
+    """A number whose conversions are counted."""
+
+    calls = 0
+
+    def __init__(self, v):
+        self.v = v
+
+    def __float__(self):
+        Counted.calls += 1
+        return self.v
+
+
+def test_each_vertex_converted_once():
+    xs = [Counted(float(i)) for i in range(50)]
+    ys = [Counted(float(i % 3)) for i in range(50)]
+    Counted.calls = 0
+    got = near(1234.0, 50.0, xs, ys)
+    assert Counted.calls == 100
+    plain = [float(c.v) for c in xs], [float(c.v) for c in ys]
+    assert same(got, nearest(1234.0, 50.0, *plain, *UNIT))
+
+
+class Shrinks:
+    def __init__(self, owner):
+        self.owner = owner
+
+    def __float__(self):
+        self.owner.clear()
+        return 1.0
+
+
+def _shrunk():
+    xs = [0.0, 1.0, 2.0]
+    xs[1] = Shrinks(xs)
+    return near(0.0, 0.0, xs, [0.0] * 3)
+
+
+@pytest.mark.parametrize(
+    "run, exc, text, line",
+    [
+        (lambda: near(0, 0, None, [1.0]), TypeError, "object of type 'NoneType' has no len()", 106),
+        (lambda: near(0, 0, [1.0], None), TypeError, "'NoneType' object is not subscriptable", 110),
+        (lambda: near(0, 0, [1.0, 2.0], None), TypeError, "not subscriptable", 110),
+        (lambda: near(0, 0, ["a", 2.0], None), TypeError, "must be real number, not str", 110),
+        (lambda: near(0, 0, [1.0, 2.0], ["a", 2.0]), TypeError, "must be real number", 110),
+        (lambda: near(0, 0, [1.0, 2.0, "a"], [0.0] * 3), TypeError, "must be real number", 115),
+        (lambda: near(0, 0, [1.0, 2.0], [0.0, b"a"]), TypeError, "must be real number", 115),
+        (lambda: near(0, 0, [1.0], []), IndexError, "ys index 0 out of range", 110),
+        (lambda: near(0, 0, [1.0, 2.0, 3.0], [0.0, 1.0]), IndexError, "ys index 2 out of range", 115),
+        (_shrunk, IndexError, "xs index 2 out of range", 115),
+    ],
+)
+def test_failure_lines(run, exc, text, line):
+    with pytest.raises(exc, match=text) as ei:
+        run()
+    assert_entry(ei, FN, line)
+
+
+def test_no_reference_leaks():
+    xs = [float(i) for i in range(200)] + [3]
+    ys = [(i % 7) * 0.5 for i in range(201)]
+    bad = ys[:-1] + ["x"]
+    leak_check(lambda: near(50.0, 60.0, xs, ys), [xs, ys, xs[-1], ys[0]])
+    leak_check(lambda: near(50.0, 60.0, xs[-1:], ys[:1]), [xs[-1], ys[0]])
+
+    def failing():
+        for args in ((xs, bad), (xs, None), (xs, ys[:5])):
+            try:
+                near(1.0, 2.0, *args)
+            except (TypeError, IndexError):
+                pass
+
+    leak_check(failing, [xs, ys, bad, bad[-1]])
+
+
+def test_later_segment_nearer_by_one_unit_in_the_last_place_wins():
+    # Identity mapping: pixel (x, y) = data (x, y). Two horizontal segments below the query,
+    # the second one ulp nearer; the segments between them are far off.
+    ident = (0.0, 1.0, 0.0, -1.0, 0.0, 0.0, 1.0, 1.0, 0, 0)
+    h = 3.0
+    for h2, want in ((h - 2.0**-51, 1), (h, 0)):  # 2^-51 is one unit in the last place of 3
+        xs = [0.0, 1.0, 900.0, 0.0, 1.0]
+        ys = [h, h, 900.0, h2, h2]
+        got = nearest_on_segments_cy(0.5, 0.0, xs, ys, *ident)
+        assert same(got, nearest(0.5, 0.0, xs, ys, *ident))
+        assert got[1] == (h2 if want else h) and got[2] == got[1]
+
+
+finite = st.floats(-1e7, 1e7, allow_nan=False, width=64)
+value = st.one_of(
+    finite,
+    st.floats(width=64),
+    st.integers(-10**6, 10**6),
+    st.sampled_from([0.0, -0.0, 1e-300, -1e-300, 1e300, math.inf, -math.inf, math.nan]),
+)
+span = st.one_of(st.sampled_from([0.0, -0.0, 1.0, -2.0, 1e-9, 1e9, math.inf]), finite)
+
+
+@settings(max_examples=300, deadline=None)
+@given(
+    pts=st.lists(st.tuples(value, value), max_size=12),
+    view=st.tuples(finite, span, finite, span, finite, finite, span, span, st.booleans(), st.booleans()),
+    query=st.tuples(st.one_of(finite, value), st.one_of(finite, value)),
+)
+def test_matches_model_on_arbitrary_input(pts, view, query):
+    xs = [p[0] for p in pts]
+    ys = [p[1] for p in pts]
+    got = nearest_on_segments_cy(*query, xs, ys, *view)
+    want = nearest(*query, xs, ys, *view)
+    assert want is None if got is None else same(got, want)
+
+
+@settings(max_examples=200, deadline=None)
+@given(
+    # Vertices on a coarse grid and a query near them: many equal and nearly equal distances.
+    pts=st.lists(st.tuples(st.integers(1, 9), st.integers(1, 9)), min_size=2, max_size=30),
+    query=st.tuples(st.integers(-10, 100), st.integers(-10, 100)),
+    scale=st.sampled_from([1.0, 0.1, 3.0, 1e-7, 1e5]),
+    lx=st.booleans(),
+    ly=st.booleans(),
+)
+def test_matches_model_with_many_ties(pts, query, scale, lx, ly):
+    x0 = math.log10(scale) if lx else 0.0
+    y0 = math.log10(scale) if ly else 0.0
+    view = (x0, 1.0 if lx else scale * 10, y0, 1.0 if ly else scale * 10, 0, 90, 90, 90, lx, ly)
+    xs = [p[0] * scale for p in pts]
+    ys = [p[1] * scale for p in pts]
+    mx, my = query[0] * 1.25, query[1] * 1.25
+    assert same(nearest_on_segments_cy(mx, my, xs, ys, *view), nearest(mx, my, xs, ys, *view))
