@@ -9,8 +9,8 @@ VENV ?= .venv-$(PYVER)
 PY := $(VENV)/bin/python
 BUILD_CPP := build/cpp-tests
 
-.PHONY: demo test test-all test-python test-cpp test-asan bench venv install wheels sdist-check \
-  clean format
+.PHONY: demo test test-all test-python test-cpp test-asan test-valgrind fuzz fuzz-python soak \
+  bench venv install wheels sdist-check clean format
 
 venv: $(VENV)/.ready
 $(VENV)/.ready:
@@ -106,6 +106,56 @@ test-asan:
 	PYTHONMALLOC=malloc LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  $(ASAN_VENV)/bin/python -m pytest -q -p no:cacheprovider --capture=sys $(ASAN_TESTS)
+
+# Fuzzing of the numeric cores with libFuzzer (clang from Debian's packages), each target for
+# FUZZ_SECONDS seconds, starting from the kept corpus in fuzz/corpus/<target>; new inputs go to
+# build/fuzz/corpus/<target> (merge the ones worth keeping into fuzz/corpus with -merge=1).
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := data_to_screen simplify polyfit
+BUILD_FUZZ := build/fuzz
+fuzz:
+	@if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-14-dev >/dev/null; \
+	  else echo "clang and libFuzzer are missing: apt-get install clang libclang-rt-14-dev"; exit 1; fi; \
+	fi
+	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DSKYLOOM_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD_FUZZ) -j2 >/dev/null
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(BUILD_FUZZ)/corpus/$$t; \
+	  echo "=== fuzz_$$t, $(FUZZ_SECONDS) s"; \
+	  $(BUILD_FUZZ)/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(BUILD_FUZZ)/$$t- $(BUILD_FUZZ)/corpus/$$t fuzz/corpus/$$t \
+	    2>$(BUILD_FUZZ)/$$t.log || { tail -40 $(BUILD_FUZZ)/$$t.log; exit 1; }; \
+	  grep -E "^Done|number_of_executed_units" $(BUILD_FUZZ)/$$t.log; \
+	done
+
+# The Python surface: random calls of all five functions (argument mixes, keyword binding,
+# hostile objects) against the plain-Python model, for FUZZ_SECONDS seconds.
+fuzz-python: install
+	$(PY) -c "import atheris" 2>/dev/null || $(PY) -m pip install -q "atheris<3"
+	$(PY) tests/fuzz_surface.py --seconds $(FUZZ_SECONDS) 2>build/fuzz-surface.log || \
+	  { tail -40 build/fuzz-surface.log; exit 1; }
+	@grep -E "^Done|number_of_executed_units" build/fuzz-surface.log
+
+# The suite under valgrind's memcheck, with Python's allocator bypassed; fails on any error whose
+# stack passes through the module (the interpreter's own reports are counted, not failed on).
+# The slow random tests run fewer examples there (see tests/conftest.py).
+VALGRIND_TESTS ?= tests
+test-valgrind: install
+	@command -v valgrind >/dev/null || { [ "$$(id -u)" = 0 ] && apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq valgrind >/dev/null; }
+	@mkdir -p build
+	PYTHONMALLOC=malloc SKYLOOM_SLOW_RUNNER=1 valgrind -q --tool=memcheck --leak-check=full \
+	  --errors-for-leak-kinds=definite --num-callers=40 --xml=yes --xml-file=build/valgrind.xml \
+	  $(PY) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
+	$(PY) tests/valgrind_report.py build/valgrind.xml
+
+# 10^6 calls of all five functions, success and failure paths mixed: reference counts, allocated
+# blocks and resident memory must stay flat.
+SOAK_CALLS ?= 1000000
+soak: install
+	$(PY) tests/soak.py --calls $(SOAK_CALLS)
 
 bench: install
 	$(PY) -m pip install -q --no-build-isolation ./bench/floor

@@ -1,0 +1,389 @@
+// Checks that the fuzz targets run on each input, and that the C++ tests replay on the kept
+// corpus: the numeric cores against plain scalar transcriptions of their rules, bit for bit, and
+// against the properties their callers rely on. Each check returns an empty string when every
+// property held, else what failed.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "analysis/polyfit_core.h"
+#include "screen/data_to_screen.h"
+#include "screen/simplify.h"
+
+namespace skyloom::fuzz {
+
+// Values read off the fuzzer's bytes; past the end every read gives zero.
+class Input {
+ public:
+  Input(const std::uint8_t* data, std::size_t size) noexcept : p_(data), end_(data + size) {}
+
+  bool empty() const noexcept { return p_ == end_; }
+
+  std::uint8_t byte() noexcept { return p_ < end_ ? *p_++ : 0; }
+
+  double raw() noexcept {
+    std::uint64_t bits = 0;
+    for (int k = 0; k < 8; ++k) bits |= static_cast<std::uint64_t>(byte()) << (8 * k);
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+  }
+
+  // A number as plotting data tends to be: mostly on a coarse grid (so that ties, collinear
+  // points and exact tolerances happen), sometimes any bit pattern or a special value.
+  double number() noexcept {
+    const std::uint8_t mode = byte();
+    switch (mode % 8) {
+      case 0:
+        return raw();
+      case 1: {
+        static const double special[] = {0.0,    -0.0,   NAN,   INFINITY, -INFINITY, 1e308,
+                                         1e-308, 5e-324, 1e6,   -1e6,     0.25,      0.5,
+                                         1e15,   -1e15,  1e150, 1e-150};
+        return special[byte() % (sizeof special / sizeof special[0])];
+      }
+      case 2:
+      case 3:
+        return static_cast<std::int8_t>(byte()) * 0.5;
+      default: {
+        const auto hi = static_cast<std::int8_t>(byte());
+        return (hi * 256 + byte()) / 64.0;
+      }
+    }
+  }
+
+ private:
+  const std::uint8_t* p_;
+  const std::uint8_t* end_;
+};
+
+// Equal as bit patterns, every NaN alike.
+inline bool same(double a, double b) noexcept {
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+inline std::string fmt(const char* what, double got, double want) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, "%s: got %.17g, want %.17g", what, got, want);
+  return buf;
+}
+
+// Data to screen -------------------------------------------------------------------------------
+
+namespace plain {
+
+inline double axis(double v, int log_axis) {
+  if (log_axis == 0) return v;
+  if (v > 0) return std::log10(v);
+  return -1e308;
+}
+
+inline double pin(double p) {
+  if (p > 1e6) return 1e6;
+  if (p < -1e6) return -1e6;
+  return p;
+}
+
+}  // namespace plain
+
+inline std::string check_data_to_screen(const std::uint8_t* data, std::size_t size) {
+  Input in(data, size);
+  const std::uint8_t flags = in.byte();
+  const int lx = flags & 1 ? static_cast<std::int8_t>(in.byte()) | 1 : 0;
+  const int ly = flags & 2 ? static_cast<std::int8_t>(in.byte()) | 1 : 0;
+  double w[8];
+  for (double& v : w) v = in.number();
+  const double x0 = w[0], dx = w[1], y0 = w[2], dy = w[3], pl = w[4], pb = w[5], pw = w[6],
+               ph = w[7];
+  double last_x = 0, last_px = 0;
+  for (int k = 0; !in.empty() && k < 64; ++k) {
+    const double x = in.number(), y = in.number();
+    double px, py;
+    data_to_screen(x, y, x0, dx, y0, dy, pl, pb, pw, ph, lx, ly, px, py);
+    const double X = plain::axis(x, lx), Y = plain::axis(y, ly);
+    const double qx = (X - x0) / dx;
+    const double want_px = plain::pin(qx * pw + pl);
+    const double qy = (Y - y0) / dy;
+    const double want_py = plain::pin(pb - qy * ph);
+    if (!same(px, want_px)) return fmt("px", px, want_px);
+    if (!same(py, want_py)) return fmt("py", py, want_py);
+    if (!std::isnan(px) && !(px >= -1e6 && px <= 1e6)) return fmt("px out of range", px, 1e6);
+    if (!std::isnan(py) && !(py >= -1e6 && py <= 1e6)) return fmt("py out of range", py, 1e6);
+    // On an ordinary window a non-positive x on a log axis lands far left.
+    if (lx != 0 && !(x > 0) && pl == 0 && x0 == 0 && dx > 0 && dx < 1e6 && pw >= 1 && pw < 1e300 &&
+        px != -1e6) {
+      return fmt("a non-positive x on a log axis", px, -1e6);
+    }
+    // Every step is a correctly rounded, monotone operation: a larger x never maps further left
+    // on a linear axis with a positive span and width.
+    if (k > 0 && lx == 0 && dx > 0 && pw > 0 && x >= last_x && !(px >= last_px) &&
+        !std::isnan(px) && !std::isnan(last_px)) {
+      return fmt("mapping not monotone", px, last_px);
+    }
+    last_x = x;
+    last_px = px;
+  }
+  return {};
+}
+
+// Polyline simplification ---------------------------------------------------------------------
+
+namespace plain {
+
+// Squared distance of point j to the chord s-e as a closed segment, or to point s when the
+// chord is (nearly) a point.
+inline double chord_d2(const double* px, const double* py, int s, int e, int j) {
+  const double ax = px[s], ay = py[s];
+  const double cx = px[e] - ax, cy = py[e] - ay;
+  const double L = cx * cx + cy * cy;
+  if (L < 1e-15) {
+    const double ux = px[j] - ax, uy = py[j] - ay;
+    return ux * ux + uy * uy;
+  }
+  double t = ((px[j] - ax) * cx + (py[j] - ay) * cy) / L;
+  if (t < 0) {
+    t = 0;
+  } else if (t > 1) {
+    t = 1;
+  }
+  const double fx = ax + t * cx - px[j], fy = ay + t * cy - py[j];
+  return fx * fx + fy * fy;
+}
+
+// The subdivision written recursively: the kept set does not depend on the order in which the
+// two halves are examined.
+inline void subdivide(const double* px, const double* py, int s, int e, double tol2,
+                      std::vector<char>& keep) {
+  if (e - s <= 1) return;
+  double best = -1.0;
+  int idx = s + 1;
+  for (int j = s + 1; j < e; ++j) {
+    const double d2 = chord_d2(px, py, s, e, j);
+    if (d2 > best) {
+      best = d2;
+      idx = j;
+    }
+  }
+  if (!(best > tol2)) return;
+  keep[idx] = 1;
+  subdivide(px, py, idx, e, tol2, keep);
+  subdivide(px, py, s, idx, tol2, keep);
+}
+
+// Distance of (x, y) to the segment a-b, in long double.
+inline long double segment_distance(double x, double y, double ax, double ay, double bx,
+                                    double by) {
+  const long double cx = static_cast<long double>(bx) - ax, cy = static_cast<long double>(by) - ay;
+  const long double L = cx * cx + cy * cy;
+  long double t = 0;
+  if (L > 0)
+    t = std::clamp(
+        ((x - static_cast<long double>(ax)) * cx + (y - static_cast<long double>(ay)) * cy) / L,
+        0.0L, 1.0L);
+  return std::hypot(static_cast<long double>(ax) + t * cx - x,
+                    static_cast<long double>(ay) + t * cy - y);
+}
+
+}  // namespace plain
+
+inline double tolerance(Input& in) {
+  const std::uint8_t mode = in.byte();
+  static const double common[] = {0.25, 0.0, 1.0, -1.0, -2.0, NAN, INFINITY, 1e-300, 4.0, 0.5};
+  if (mode % 4 == 0) return in.number();
+  return common[in.byte() % (sizeof common / sizeof common[0])];
+}
+
+inline std::string check_simplify(const std::uint8_t* data, std::size_t size) {
+  Input in(data, size);
+  const double tol2 = tolerance(in);
+  std::vector<double> px, py;
+  while (!in.empty() && px.size() < 400) {
+    px.push_back(in.number());
+    py.push_back(in.number());
+  }
+  const auto n = static_cast<std::int32_t>(px.size());
+
+  // Separate outputs, with scratch of exactly the advertised size (so that ASan sees any
+  // overrun) and outputs with no room to spare.
+  const std::uint64_t ints = simplify_scratch_ints(n);
+  std::vector<std::int32_t> scratch(static_cast<std::size_t>(ints));
+  std::vector<double> ox(px.size()), oy(py.size());
+  const std::int32_t m = simplify_polyline(px.data(), py.data(), n, tol2, ox.data(), oy.data(),
+                                           ints ? scratch.data() : nullptr);
+  // In place, as the sampled-curve kernel runs it, and with scratch of its own.
+  std::vector<double> ix = px, iy = py;
+  const std::int32_t mi = simplify_polyline(ix.data(), iy.data(), n, tol2, ix.data(), iy.data(),
+                                            ints ? scratch.data() : nullptr);
+  std::vector<double> hx(px.size()), hy(py.size());
+  std::int32_t mh = -1;
+  if (!simplify_polyline(px.data(), py.data(), n, tol2, hx.data(), hy.data(), mh)) {
+    return "no scratch for a few hundred points";
+  }
+
+  if (mi != m || mh != m) return "in-place or own-scratch count differs";
+  if (m < 0 || m > n) return "count out of range";
+  if (n <= 2 && m != n) return "fewer than three points not returned whole";
+  if (n >= 2 && m < 2) return "end points dropped";
+  for (int k = 0; k < m; ++k) {
+    if (!same(ix[k], ox[k]) || !same(iy[k], oy[k]) || !same(hx[k], ox[k]) || !same(hy[k], oy[k]))
+      return "in-place or own-scratch points differ";
+  }
+  if (n == 0) return {};
+
+  std::vector<char> keep(px.size(), 0);
+  keep.front() = keep.back() = 1;
+  plain::subdivide(px.data(), py.data(), 0, n - 1, tol2, keep);
+  std::vector<int> kept;
+  for (int k = 0; k < n; ++k) {
+    if (keep[k]) kept.push_back(k);
+  }
+  if (static_cast<int>(kept.size()) != m) return "kept count differs from the recursive rule";
+  for (int k = 0; k < m; ++k) {
+    if (!same(ox[k], px[kept[k]]) || !same(oy[k], py[kept[k]]))
+      return "kept points differ from the recursive rule (or out of order)";
+  }
+
+  // Every dropped point lies within the tolerance of the kept segment that replaces it: as the
+  // rule measures it, and (for finite input that squares without overflow) geometrically.
+  bool tame = tol2 >= 0 && std::isfinite(tol2);
+  double scale = 1;
+  for (int k = 0; k < n; ++k) {
+    tame = tame && std::fabs(px[k]) < 1e150 && std::fabs(py[k]) < 1e150;
+    scale = std::max({scale, std::fabs(px[k]), std::fabs(py[k])});
+  }
+  if (!tame) return {};
+  for (std::size_t q = 0; q + 1 < kept.size(); ++q) {
+    const int s = kept[q], e = kept[q + 1];
+    for (int j = s + 1; j < e; ++j) {
+      const double d2 = plain::chord_d2(px.data(), py.data(), s, e, j);
+      if (!(d2 <= tol2)) return fmt("dropped point beyond the tolerance", d2, tol2);
+      const long double d = plain::segment_distance(px[j], py[j], px[s], py[s], px[e], py[e]);
+      if (d > std::sqrt(static_cast<long double>(tol2)) + 1e-9L * scale)
+        return fmt("dropped point far from the kept polyline", static_cast<double>(d),
+                   std::sqrt(tol2));
+    }
+  }
+  return {};
+}
+
+// Polynomial fit -------------------------------------------------------------------------------
+
+namespace plain {
+
+inline void accumulate(int d, double x, double y, double* vtv, double* vty) {
+  double row[polyfit::kMaxD];
+  row[d - 1] = 1.0;
+  for (int c = d - 2; c >= 0; --c) row[c] = x * row[c + 1];
+  for (int r = 0; r < d; ++r) {
+    for (int c = 0; c < d; ++c) {
+      const double p = row[r] * row[c];
+      vtv[r * d + c] = p + vtv[r * d + c];
+    }
+    const double q = y * row[r];
+    vty[r] = q + vty[r];
+  }
+}
+
+inline void solve(int d, double* vtv, double* vty) {
+  for (int j = 0; j < d; ++j) {
+    int e = j;
+    double best = std::fabs(vtv[j * d + j]);
+    for (int k = j + 1; k < d; ++k) {
+      if (std::fabs(vtv[k * d + j]) > best) {
+        e = k;
+        best = std::fabs(vtv[k * d + j]);
+      }
+    }
+    if (e != j) {
+      for (int c = 0; c < d; ++c) std::swap(vtv[j * d + c], vtv[e * d + c]);
+      std::swap(vty[j], vty[e]);
+    }
+    const double piv = vtv[j * d + j];
+    if (piv == 0.0) continue;
+    for (int c = 0; c < d; ++c) vtv[j * d + c] = vtv[j * d + c] / piv;
+    vty[j] = vty[j] / piv;
+    for (int l = 0; l < d; ++l) {
+      if (l == j) continue;
+      const double f = vtv[l * d + j];
+      for (int c = 0; c < d; ++c) {
+        const double p = f * vtv[j * d + c];
+        vtv[l * d + c] = vtv[l * d + c] - p;
+      }
+      const double q = f * vty[j];
+      vty[l] = vty[l] - q;
+    }
+  }
+}
+
+}  // namespace plain
+
+inline std::string compare(const char* what, const double* got, const double* want, int count) {
+  for (int k = 0; k < count; ++k) {
+    if (!same(got[k], want[k])) {
+      char name[64];
+      std::snprintf(name, sizeof name, "%s[%d]", what, k);
+      return fmt(name, got[k], want[k]);
+    }
+  }
+  return {};
+}
+
+inline std::string check_polyfit(const std::uint8_t* data, std::size_t size) {
+  Input in(data, size);
+  const std::uint8_t mode = in.byte();
+  const int d = mode % 11;  // 0 only for the solve
+  constexpr int D2 = polyfit::kMaxD * polyfit::kMaxD;
+  double vtv[D2] = {}, vty[polyfit::kMaxD] = {};
+  double want_vtv[D2] = {}, want_vty[polyfit::kMaxD] = {};
+
+  if (mode & 0x80 || d == 0) {
+    // Any system at all: pivot ties, NaN, infinities and zero columns.
+    for (int k = 0; k < d * d; ++k) vtv[k] = want_vtv[k] = in.number();
+    for (int k = 0; k < d; ++k) vty[k] = want_vty[k] = in.number();
+  } else {
+    // The normal equations of some points, added run by run as the fit converts them; the
+    // runs' lengths come from the input too.
+    std::vector<double> x, y;
+    while (!in.empty() && x.size() < 600) {
+      x.push_back(in.number());
+      y.push_back(in.number());
+    }
+    std::size_t i0 = 0, run = 1 + mode % 7 * 40;
+    while (i0 < x.size()) {
+      const std::size_t m = std::min(run, x.size() - i0);
+      polyfit::accumulate(d, x.data() + i0, y.data() + i0, static_cast<int>(m), vtv, vty);
+      i0 += m;
+      run = run * 3 % 257 + 1;
+    }
+    for (std::size_t i = 0; i < x.size(); ++i) plain::accumulate(d, x[i], y[i], want_vtv, want_vty);
+    std::string r = compare("vtv", vtv, want_vtv, d * d);
+    if (r.empty()) r = compare("vty", vty, want_vty, d);
+    if (!r.empty()) return "accumulate: " + r;
+  }
+  for (int j = 0; j < d; ++j) {
+    int e = j;
+    for (int k = j + 1; k < d; ++k) {
+      if (std::fabs(vtv[k * d + j]) > std::fabs(vtv[e * d + j])) e = k;
+    }
+    // The scan keeps the best value seen; a NaN never replaces nor is replaced: compare with
+    // the scan written out only when the column holds no NaN.
+    bool nan = false;
+    for (int k = j; k < d; ++k) nan = nan || std::isnan(vtv[k * d + j]);
+    if (!nan && polyfit::pivot_row(d, vtv, j) != e) return "pivot row";
+  }
+  polyfit::solve(d, vtv, vty);
+  plain::solve(d, want_vtv, want_vty);
+  std::string r = compare("coefficient", vty, want_vty, d);
+  if (r.empty()) r = compare("eliminated vtv", vtv, want_vtv, d * d);
+  return r.empty() ? r : "solve: " + r;
+}
+
+}  // namespace skyloom::fuzz

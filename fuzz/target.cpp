@@ -1,0 +1,13 @@
+// A libFuzzer entry for one of the checks in checks.h, chosen at compile time.
+#include <cstdio>
+
+#include "checks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string failed = skyloom::fuzz::SKYLOOM_FUZZ_CHECK(data, size);
+  if (!failed.empty()) {
+    std::fprintf(stderr, "%s\n", failed.c_str());
+    std::abort();
+  }
+  return 0;
+}
