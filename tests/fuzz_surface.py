@@ -316,7 +316,9 @@ def main():
     for d in corpus:
         os.makedirs(d, exist_ok=True)
     atheris.instrument_all()  # the model's branches and the call builder's guide the fuzzer
-    argv = [sys.argv[0], "-max_total_time=%d" % args.seconds, "-print_final_stats=1",
+    # libFuzzer re-runs argv[0] through the shell for -merge=1: name the interpreter too.
+    me = "%s %s" % (sys.executable, os.path.abspath(__file__))
+    argv = [me, "-max_total_time=%d" % args.seconds, "-print_final_stats=1",
             "-max_len=512", "-len_control=0", "-artifact_prefix=build/fuzz/surface-"] + rest + corpus
     atheris.Setup(argv, check)
     atheris.Fuzz()
