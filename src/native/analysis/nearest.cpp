@@ -6,6 +6,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "frame/binding.h"
 #include "frame/convert.h"
 #include "frame/function.h"
 #include "frame/traceback.h"
@@ -163,8 +164,14 @@ constexpr const char* kLocals[] = {"n",  "i",  "bd",  "bxi", "byi", "p0x", "p0y"
 
 }  // namespace
 
-FunctionDef kNearestOnSegments = {"nearest_on_segments_cy", 95,      kParams,
-                                  std::size(kParams),       kLocals, std::size(kLocals),
-                                  nearest_on_segments,      {},      {}};
+FunctionDef kNearestOnSegments = {"nearest_on_segments_cy",
+                                  95,
+                                  kParams,
+                                  std::size(kParams),
+                                  kLocals,
+                                  std::size(kLocals),
+                                  entry<kParams, nearest_on_segments>,
+                                  {},
+                                  {}};
 
 }  // namespace skyloom

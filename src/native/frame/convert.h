@@ -97,6 +97,38 @@ class Series {
     return true;
   }
 
+  // Items from ... from + count - 1 of both lists as doubles into x[0 ...] and y[0 ...]; false
+  // with the exception set when an item fails. Runs of exact floats are copied by an inner loop
+  // with the lists' item arrays held in registers; any other item takes the general path.
+  bool gather(Py_ssize_t from, Py_ssize_t count, double* x, double* y) const noexcept {
+    const Py_ssize_t stop = from + count;
+    Py_ssize_t i = from;
+    while (i < stop) {
+      if (xs_ != Py_None && ys_ != Py_None) {
+        Py_ssize_t end = stop;
+        if (PyList_GET_SIZE(xs_) < end) end = PyList_GET_SIZE(xs_);
+        if (PyList_GET_SIZE(ys_) < end) end = PyList_GET_SIZE(ys_);
+        PyObject* const* xi = reinterpret_cast<PyListObject*>(xs_)->ob_item;
+        PyObject* const* yi = reinterpret_cast<PyListObject*>(ys_)->ob_item;
+        double* const xo = x - from;
+        double* const yo = y - from;
+        for (; i < end; ++i) {
+          PyObject* ox = xi[i];
+          PyObject* oy = yi[i];
+          if (!PyFloat_CheckExact(ox) || !PyFloat_CheckExact(oy)) break;
+          xo[i] = PyFloat_AS_DOUBLE(ox);
+          yo[i] = PyFloat_AS_DOUBLE(oy);
+        }
+        if (i >= stop) break;
+      }
+      if (!read_slow(xs_, xname_, i, x[i - from]) || !read_slow(ys_, yname_, i, y[i - from])) {
+        return false;
+      }
+      ++i;
+    }
+    return true;
+  }
+
   // Item i of ys itself (a new reference), or nullptr with the exception set.
   PyObject* y_object(Py_ssize_t i) const noexcept;
 

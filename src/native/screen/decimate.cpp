@@ -2,6 +2,7 @@
 // are read, so the work follows the number of points drawn, not the length of the series.
 #include <iterator>
 
+#include "frame/binding.h"
 #include "frame/convert.h"
 #include "frame/darray.h"
 #include "frame/function.h"
@@ -45,11 +46,12 @@ PyObject* decimated_to_screen(const Value* a) noexcept {
   // A negative max_pts asks for a negative length here, which the array refuses.
   Ref buf(make_double_array(2 * static_cast<Py_ssize_t>(out_n)));
   if (!buf) return fail(def, 140);
-  DoubleView v;
-  if (!v.acquire(buf.get())) return fail(def, 141);
 
-  // Nothing to emit (max_pts 0 or an empty series): no item is read, not even the last.
+  // Nothing to emit (max_pts 0 or an empty series): no item is read, not even the last, and
+  // nothing is written, so no view is needed.
+  DoubleView v;
   if (out_n > 0) {
+    if (!v.acquire(buf.get())) return fail(def, 141);
     const double step = out_n < n ? static_cast<double>(n) / static_cast<double>(out_n) : 1.0;
     const Series s(a[kXs].o, a[kYs].o, "xs", "ys", n);
     const Window w{a[kX0].d, a[kDx].d, a[kY0].d, a[kDy].d, a[kPl].d, a[kPb].d, a[kPw].d, a[kPh].d};
@@ -92,8 +94,14 @@ constexpr const char* kLocals[] = {"n", "out_n", "buf", "v", "step", "px", "py",
 
 }  // namespace
 
-FunctionDef kDecimatedToScreen = {"decimated_to_screen_cy", 132,     kParams,
-                                  std::size(kParams),       kLocals, std::size(kLocals),
-                                  decimated_to_screen,      {},      {}};
+FunctionDef kDecimatedToScreen = {"decimated_to_screen_cy",
+                                  132,
+                                  kParams,
+                                  std::size(kParams),
+                                  kLocals,
+                                  std::size(kLocals),
+                                  entry<kParams, decimated_to_screen>,
+                                  {},
+                                  {}};
 
 }  // namespace skyloom

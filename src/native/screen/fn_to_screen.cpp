@@ -6,6 +6,7 @@
 #include <iterator>
 #include <memory>
 
+#include "frame/binding.h"
 #include "frame/convert.h"
 #include "frame/darray.h"
 #include "frame/function.h"
@@ -185,8 +186,14 @@ constexpr const char* kLocals[] = {"n",       "i",     "j",       "seg_start", "
 
 }  // namespace
 
-FunctionDef kFnToScreen = {"fn_to_screen_cy",  201,     kParams,
-                           std::size(kParams), kLocals, std::size(kLocals),
-                           fn_to_screen,       {},      {}};
+FunctionDef kFnToScreen = {"fn_to_screen_cy",
+                           201,
+                           kParams,
+                           std::size(kParams),
+                           kLocals,
+                           std::size(kLocals),
+                           entry<kParams, fn_to_screen>,
+                           {},
+                           {}};
 
 }  // namespace skyloom
