@@ -2,6 +2,7 @@
 // Each inline function is the common case; anything that may run Python code is out of line.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "frame/compat.h"
@@ -51,7 +52,14 @@ inline bool is_number_list(const char* param, PyObject* o) noexcept {
 }
 
 // Length of a number list, held as a signed 32-bit count; None raises the len() TypeError.
-bool number_list_length(PyObject* list, std::int32_t& n) noexcept;
+bool number_list_length_slow(PyObject* list, std::int32_t& n) noexcept;
+inline bool number_list_length(PyObject* list, std::int32_t& n) noexcept {
+  if (list != Py_None && PyList_GET_SIZE(list) <= INT32_MAX) {
+    n = static_cast<std::int32_t>(PyList_GET_SIZE(list));
+    return true;
+  }
+  return number_list_length_slow(list, n);
+}
 
 // A pair of number lists read index by index: only xs is measured, and ys is read at xs's
 // indices. Reads never go past a list's current length, which an item's own conversion code may
