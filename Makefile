@@ -1,26 +1,32 @@
 # Set-up and checks. Every target makes its own virtual environment on CPython 3.8 (from pyenv),
-# so each works on a fresh machine.
+# or on the version that PYVER=3.X names, so each works on a fresh machine.
 SHELL := /bin/bash
 PYVER ?= 3.8
+# The supported versions, for test-all and wheels (e.g. PYVERS="3.8 3.13" for the two ends).
+PYVERS ?= 3.8 3.9 3.10 3.11 3.12 3.13
 PYTHON_BASE := $(shell pyenv prefix "$$(pyenv latest $(PYVER))" 2>/dev/null)/bin/python$(PYVER)
 VENV ?= .venv-$(PYVER)
 PY := $(VENV)/bin/python
 BUILD_CPP := build/cpp-tests
 
-.PHONY: demo test test-python test-cpp test-asan bench venv install clean format
+.PHONY: demo test test-all test-python test-cpp test-asan bench venv install wheels sdist-check \
+  clean format
 
 venv: $(VENV)/.ready
 $(VENV)/.ready:
 	@test -x "$(PYTHON_BASE)" || { echo "CPython $(PYVER) not found through pyenv"; exit 1; }
 	"$(PYTHON_BASE)" -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
-	$(PY) -m pip install -q "scikit-build-core>=0.9" pytest hypothesis
+	$(PY) -m pip install -q "scikit-build-core>=0.9" cmake ninja pytest hypothesis
+	@# mypy checks the type stubs; where it cannot be had, that test skips itself.
+	$(PY) -m pip install -q mypy || { touch $(VENV)/.no-mypy; \
+	  echo "mypy cannot be installed for CPython $(PYVER): the stub tests will be skipped"; }
 	touch $@
 
 install: venv
-	$(PY) -m pip install -q --no-build-isolation .[test]
+	$(PY) -m pip install -q --no-build-isolation "$$([ -f $(VENV)/.no-mypy ] && echo . || echo '.[test]')"
 
-# The main job: a smoke run of the module on a large series.
+# The main job: draws skyloom-demo.svg (all five functions on a 10^6-point series) and says where it is.
 demo: install
 	$(PY) -m skyloom.demo
 
@@ -28,6 +34,54 @@ test: test-python test-cpp
 
 test-python: install
 	$(PY) -m pytest -q tests
+
+# The Python suite on every version of PYVERS, each in its own .venv-3.X, then the C++ tests once.
+# A version that pyenv does not provide is reported and left out. Ends with one line of totals.
+test-all:
+	@mkdir -p build; fail=0; : > build/test-all.txt; \
+	for v in $(PYVERS); do \
+	  full=$$(pyenv latest $$v 2>/dev/null) || { echo "CPython $$v: not provided by pyenv, skipped" \
+	    | tee -a build/test-all.txt; continue; }; \
+	  echo "=== CPython $$full"; \
+	  $(MAKE) --no-print-directory PYVER=$$v test-python 2>&1 | tee build/test-$$v.log; \
+	  [ "$${PIPESTATUS[0]}" = 0 ] || fail=1; \
+	  line=$$(grep -E '^[0-9]+ (passed|failed|skipped|errors?)' build/test-$$v.log | tail -1); \
+	  echo "CPython $$full: $${line:-set-up or build failed}" >> build/test-all.txt; \
+	done; \
+	$(MAKE) --no-print-directory test-cpp || fail=1; \
+	echo "=== test-all"; cat build/test-all.txt; \
+	count() { grep -oE "[0-9]+ $$1" build/test-all.txt | awk '{s += $$1} END {print s + 0}'; }; \
+	echo "test-all: $$(count passed) passed, $$(( $$(count failed) + $$(count error) )) failed, $$(count skipped) skipped"; \
+	exit $$fail
+
+# One wheel per version of PYVERS into dist/, each made by `pip wheel .` in that version's venv.
+wheels:
+	@set -e; mkdir -p dist; for v in $(PYVERS); do \
+	  pyenv latest $$v >/dev/null 2>&1 || { echo "CPython $$v: not provided by pyenv, skipped"; continue; }; \
+	  $(MAKE) -s --no-print-directory PYVER=$$v venv; \
+	  .venv-$$v/bin/python -m pip wheel -q --no-deps --no-build-isolation -w dist .; \
+	done; \
+	for w in dist/*.whl; do \
+	  python3 -c 'import sys, zipfile; names = zipfile.ZipFile(sys.argv[1]).namelist(); \
+	    need = ["skyloom/_cy_utils.pyi", "skyloom/py.typed", "skyloom/__init__.py"]; \
+	    missing = [n for n in need if n not in names] + ([] if any(n.startswith("skyloom/_cy_utils.") \
+	      and n.endswith(".so") for n in names) else ["skyloom/_cy_utils*.so"]); \
+	    sys.exit("%s lacks %s" % (sys.argv[1], missing) if missing else None)' "$$w"; \
+	  echo "$$w"; \
+	done
+
+# The sdist into dist/, built from scratch into a new venv (isolated build, no cached wheel)
+# and tested there with the tests that the sdist itself carries.
+SDIST_CHECK := build/sdist-check-$(PYVER)
+sdist-check: venv
+	rm -rf $(SDIST_CHECK) && mkdir -p $(SDIST_CHECK) dist
+	set -e; \
+	sdist=$$($(PY) -c "from scikit_build_core.build import build_sdist; print(build_sdist('dist'))" | tail -1); \
+	"$(PYTHON_BASE)" -m venv $(SDIST_CHECK)/venv; \
+	$(SDIST_CHECK)/venv/bin/python -m pip install -q --upgrade pip; \
+	$(SDIST_CHECK)/venv/bin/python -m pip install -q --no-cache-dir "skyloom[test] @ file://$$PWD/dist/$$sdist"; \
+	tar -xzf "dist/$$sdist" -C $(SDIST_CHECK); \
+	cd "$(SDIST_CHECK)/$${sdist%.tar.gz}" && ../venv/bin/python -m pytest -q -p no:cacheprovider tests
 
 # C++ tests of the numeric cores; GoogleTest comes from Debian's packages.
 test-cpp:

@@ -1,4 +1,5 @@
 """Argument binding, conversions and the list type test, shared by all five functions."""
+import sys
 import warnings
 
 import pytest
@@ -38,7 +39,6 @@ class StrSub(str):
         (lambda: trap(XS, x_lo=None, x_hi=None), "trapezoid_integral_cy() takes exactly 4 positional arguments (1 given)"),
         (lambda: trap(ys=YS, x_lo=None, x_hi=None), "trapezoid_integral_cy() takes exactly 4 positional arguments (0 given)"),
         (lambda: trap(), "trapezoid_integral_cy() takes exactly 4 positional arguments (0 given)"),
-        (lambda: cy.polyfit_cy(**{1: 2}), "polyfit_cy() keywords must be strings"),
         (lambda: cy.fn_to_screen_cy(*range(11)), "fn_to_screen_cy() takes exactly 10 positional arguments (11 given)"),
         (lambda: cy.nearest_on_segments_cy(1), "nearest_on_segments_cy() takes exactly 14 positional arguments (1 given)"),
         (lambda: cy.decimated_to_screen_cy(), "decimated_to_screen_cy() takes exactly 13 positional arguments (0 given)"),
@@ -51,6 +51,28 @@ def test_binding_errors(call, message):
     name = message.split("(")[0]
     assert_entry(e, name, cy.__dict__[name].__code__.co_firstlineno)
 
+
+
+def test_non_str_keyword_reaching_binding():
+    """A keyword name that is not a str, handed over by a vectorcall as it is."""
+    _testcapi = pytest.importorskip("_testcapi")
+    with pytest.raises(TypeError) as e:
+        _testcapi.pyobject_vectorcall(cy.polyfit_cy, ([], 2), (1,))
+    assert str(e.value) == "polyfit_cy() keywords must be strings"
+    assert_entry(e, "polyfit_cy", 280)
+
+
+def test_non_str_keyword_from_a_dict():
+    with pytest.raises(TypeError) as e:
+        cy.polyfit_cy(**{1: 2})
+    if sys.version_info < (3, 9):
+        # 3.8 passes the dict's keys on unchecked, so binding is what refuses them.
+        assert str(e.value) == "polyfit_cy() keywords must be strings"
+        assert_entry(e, "polyfit_cy", 280)
+    else:
+        # Later interpreters refuse them while unpacking the dict, before any callee runs.
+        assert str(e.value) == "keywords must be strings"
+        assert_no_module_entry(e)
 
 @pytest.mark.parametrize(
     "args, kwargs",

@@ -4,7 +4,7 @@ import math
 
 import pytest
 
-from helpers import assert_entry, entries, leak_check
+from helpers import Counted, assert_entry, entries, leak_check
 from reference import decimated_indices, same, to_screen
 from skyloom._cy_utils import decimated_to_screen_cy as dec
 
@@ -64,19 +64,6 @@ def test_nothing_to_emit_reads_nothing(max_pts):
     buf, out_n = call(empty, None, max_pts)
     assert (type(buf), buf.typecode, len(buf), out_n) == (array.array, "d", 0, 0)
     assert buf == array.array("d")
-
-
-class Counted:
-    """A number whose conversions are counted."""
-
-    calls = 0
-
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        Counted.calls += 1
-        return self.v
 
 
 def test_only_chosen_items_are_converted():

@@ -5,7 +5,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from helpers import assert_entry, leak_check
+from helpers import Counted, assert_entry, leak_check
 from reference import DBL_MAX, nearest, same
 from skyloom._cy_utils import nearest_on_segments_cy
 
@@ -60,19 +60,6 @@ def test_segment_at_infinite_distance_never_wins():
 @pytest.mark.parametrize("ys", [[], None, ["a"]])
 def test_empty_series_is_none(ys):
     assert near(1.0, 2.0, [], ys) is None
-
-
-class Counted:
-    """A number whose conversions are counted."""
-
-    calls = 0
-
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        Counted.calls += 1
-        return self.v
 
 
 def test_each_vertex_converted_once():

@@ -79,6 +79,16 @@ PyObject* make_double_array(Py_ssize_t n) noexcept {
   return obj.release();
 }
 
+PyObject* polyline_result(Ref& buf, Py_ssize_t count) noexcept {
+  Ref n(PyLong_FromSsize_t(count));
+  if (!n) return nullptr;
+  PyObject* t = PyTuple_New(2);
+  if (t == nullptr) return nullptr;
+  PyTuple_SET_ITEM(t, 0, buf.release());
+  PyTuple_SET_ITEM(t, 1, n.release());
+  return t;
+}
+
 bool DoubleView::acquire(PyObject* array) noexcept {
   if (PyObject_GetBuffer(array, &buf_, PyBUF_WRITABLE | PyBUF_STRIDES | PyBUF_FORMAT) < 0) {
     return false;

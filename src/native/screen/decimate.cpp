@@ -90,13 +90,8 @@ PyObject* decimated_to_screen(const Value* a) noexcept {
   }
   v.release();
 
-  Ref count(PyLong_FromLong(out_n));
-  if (!count) return fail(def, 151);
-  PyObject* result = PyTuple_New(2);
-  if (result == nullptr) return fail(def, 151);
-  PyTuple_SET_ITEM(result, 0, buf.release());
-  PyTuple_SET_ITEM(result, 1, count.release());
-  return result;
+  PyObject* result = polyline_result(buf, out_n);
+  return result ? result : fail(def, 151);
 }
 
 constexpr Param kParams[] = {

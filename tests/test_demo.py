@@ -1,0 +1,181 @@
+"""The demo end to end on small series: its SVG, the drawn panels and what it prints."""
+
+import io
+import math
+import re
+import subprocess
+import sys
+import xml.etree.ElementTree as ET
+
+import pytest
+
+from skyloom import demo
+
+SVG = "{http://www.w3.org/2000/svg}"
+PANELS = ["walk", "log", "zoom", "gaps", "fit", "area"]
+FUNCTIONS = [
+    "decimated_to_screen_cy",
+    "fn_to_screen_cy",
+    "nearest_on_segments_cy",
+    "trapezoid_integral_cy",
+    "polyfit_cy",
+]
+
+
+def run(tmp_path, n):
+    out = io.StringIO()
+    path = demo.main(["--n", str(n), "--out", str(tmp_path / "d.svg")], out=out)
+    return ET.parse(path).getroot(), out.getvalue()
+
+
+def subpaths(d):
+    """The point lists of the subpaths of an M/L path."""
+    paths = []
+    for cmd, x, y in re.findall(r"([ML])(-?[\d.]+) (-?[\d.]+)", d):
+        if cmd == "M":
+            paths.append([])
+        paths[-1].append((float(x), float(y)))
+    return paths
+
+
+def plot_rect(panel):
+    clip = panel.find(SVG + "clipPath/" + SVG + "rect")
+    x, y, w, h = (float(clip.get(k)) for k in ("x", "y", "width", "height"))
+    return x, y, x + w, y + h
+
+
+def by_id(root, ident):
+    return root.find(".//*[@id='%s']" % ident)
+
+
+@pytest.fixture(scope="module", params=[10, 4000])
+def drawn(request, tmp_path_factory):
+    return (request.param,) + run(tmp_path_factory.mktemp("demo"), request.param)
+
+
+def test_panels_titles_and_axes(drawn):
+    n, root, _ = drawn
+    panels = root.findall(SVG + "g[@class='panel']")
+    assert [p.get("id") for p in panels] == ["panel-" + k for k in PANELS]
+    for p in panels:
+        assert p.find(SVG + "text[@class='title']").text.strip()
+        ticks = p.findall(SVG + "text[@class='tick']")
+        assert len(ticks) >= 4 and all(t.text for t in ticks)
+        assert len(p.findall(SVG + "text[@class='axis-label']")) == 2
+
+
+@pytest.mark.parametrize(
+    "ident, pieces",
+    [
+        ("walk-line", 1),
+        ("log-line", 1),
+        ("zoom-line", 1),
+        ("fit-line", 1),
+        ("area-line", 1),
+        ("tan-line", 5),
+        ("root-line", 2),
+    ],
+)
+def test_series_paths(drawn, ident, pieces):
+    """Each series is one path; the gap separators split the curves and never leak in as points."""
+    n, root, _ = drawn
+    d = by_id(root, ident).get("d")
+    parts = subpaths(d)
+    assert len(parts) == pieces
+    assert all(len(p) >= 2 for p in parts)
+    assert all(abs(v) < 1e4 for p in parts for xy in p for v in xy)
+
+
+@pytest.mark.parametrize("ident, panel", [("walk-line", "walk"), ("log-line", "log")])
+def test_walk_is_decimated_into_its_plot(drawn, ident, panel):
+    n, root, _ = drawn
+    x0, y0, x1, y1 = plot_rect(by_id(root, "panel-" + panel))
+    (points,) = subpaths(by_id(root, ident).get("d"))
+    assert len(points) == min(n, int(x1 - x0))
+    assert points[0][0] == pytest.approx(x0, abs=0.06) and points[-1][0] == pytest.approx(x1, abs=0.06)
+    assert all(x0 - 0.06 <= x <= x1 + 0.06 and y0 - 0.06 <= y <= y1 + 0.06 for x, y in points)
+    assert all(a[0] < b[0] for a, b in zip(points, points[1:]))
+
+
+def test_nearest_point_and_its_distance(drawn):
+    n, root, _ = drawn
+    zoom = by_id(root, "panel-zoom")
+    cursor = zoom.find(".//" + SVG + "g[@class='cursor']/" + SVG + "circle")
+    mx, my = float(cursor.get("cx")), float(cursor.get("cy"))
+    near = zoom.find(".//" + SVG + "circle[@class='nearest']")
+    px, py = float(near.get("cx")), float(near.get("cy"))
+    dist = float(zoom.find(".//" + SVG + "text[@class='distance']").text.split()[0])
+    assert dist == pytest.approx(math.hypot(px - mx, py - my), abs=0.15)
+    (line,) = subpaths(by_id(root, "zoom-line").get("d"))
+    # The marker lies on the drawn line, and no drawn vertex is nearer the cursor.
+    assert min(seg_distance(px, py, a, b) for a, b in zip(line, line[1:])) < 0.15
+    assert min(math.hypot(x - mx, y - my) for x, y in line) >= dist - 0.15
+    assert 29.9 <= dist <= 35.1  # the cursor sits 30 px below the lowest point and 18 px right
+
+
+def seg_distance(px, py, a, b):
+    sx, sy = b[0] - a[0], b[1] - a[1]
+    t = max(0.0, min(1.0, ((px - a[0]) * sx + (py - a[1]) * sy) / (sx * sx + sy * sy or 1.0)))
+    return math.hypot(a[0] + t * sx - px, a[1] + t * sy - py)
+
+
+def test_shaded_area_and_its_value(drawn):
+    """The printed integral matches the closed form over the samples inside the window."""
+    n, root, _ = drawn
+    xs = [10.0 * i / 999 for i in range(1000)]
+    inside = [x for x in xs if 2.5 <= x <= 6.0]
+    a, b = inside[0], inside[-1]
+
+    def prim(x):
+        return (
+            2.2 * math.sqrt(3 * math.pi) / 2 * math.erf((x - 4) / math.sqrt(3))
+            - 0.35 / 3 * math.cos(3 * x)
+            + 0.6 * x
+        )
+
+    value = float(by_id(root, "panel-area").find(".//" + SVG + "text[@class='integral']").text)
+    assert value == pytest.approx(prim(b) - prim(a), abs=2e-3)
+    (poly,) = subpaths(by_id(root, "panel-area").find(".//" + SVG + "path[@class='area']").get("d"))
+    assert len(poly) == len(inside) + 2
+    assert poly[-1][1] == poly[-2][1] == plot_rect(by_id(root, "panel-area"))[3]  # closed along y = 0
+
+
+def test_fit_samples(drawn):
+    n, root, _ = drawn
+    dots = by_id(root, "panel-fit").findall(".//" + SVG + "g[@class='samples']/" + SVG + "circle")
+    assert len(dots) == 160
+
+
+def test_terminal_report(drawn):
+    n, _, printed = drawn
+    lines = printed.splitlines()
+    for name in FUNCTIONS:
+        assert any(line.split()[:1] == [name] for line in lines), name
+    walk = [line for line in lines if line.split()[:2] == ["decimated_to_screen_cy", "walk"]][0]
+    assert walk.split()[2] == "{:,}".format(n)
+    assert all(
+        re.search(r"\d+\.\d{3} ms", line)
+        for line in lines
+        if line.split()[:1] and line.split()[0] in FUNCTIONS
+    )
+    assert "Picture: " in lines[-1] and lines[-1].split("Picture: ")[1].split(" (")[0].endswith("d.svg")
+
+
+def test_default_path_and_module_entry(tmp_path):
+    done = subprocess.run(
+        [sys.executable, "-m", "skyloom.demo", "--n", "500"],
+        cwd=str(tmp_path),
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        universal_newlines=True,
+        timeout=120,
+    )
+    assert done.returncode == 0, done.stderr
+    ET.parse(str(tmp_path / "skyloom-demo.svg"))
+    assert str(tmp_path / "skyloom-demo.svg") in done.stdout
+
+
+def test_too_small_a_series_is_refused(tmp_path):
+    with pytest.raises(SystemExit):
+        demo.main(["--n", "9", "--out", str(tmp_path / "x.svg")], out=io.StringIO())
+    assert not (tmp_path / "x.svg").exists()

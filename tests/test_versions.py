@@ -1,0 +1,72 @@
+"""What differs between the supported interpreters: the build, the array layout, vectorcall and
+isolated subinterpreters."""
+import array
+import importlib.machinery
+import struct
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import skyloom._cy_utils as cy
+
+VECTORCALL_FLAG = 1 << 11  # Py_TPFLAGS_HAVE_VECTORCALL, the same bit on every version
+
+
+def test_module_is_built_for_the_running_interpreter():
+    assert any(cy.__file__.endswith(s) for s in importlib.machinery.EXTENSION_SUFFIXES)
+    assert ".cpython-%d%d-" % sys.version_info[:2] in cy.__file__
+
+
+def test_array_layout_is_the_one_results_fill_in():
+    # Header, item pointer, capacity, descriptor, weak-reference list and a 32-bit export count,
+    # padded: 64 bytes with 8-byte pointers, which the import checks.
+    assert struct.calcsize("P") == 8
+    assert array.array.__basicsize__ == 64
+    assert array.array("d").itemsize == 8
+
+
+def test_functions_advertise_vectorcall():
+    assert type(cy.polyfit_cy).__flags__ & VECTORCALL_FLAG
+
+
+def run_python(code):
+    p = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120
+    )
+    return p.returncode, p.stdout, p.stderr
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="isolated subinterpreters came with 3.12")
+@pytest.mark.parametrize("main_first", [True, False], ids=["main imports first", "sub imports first"])
+def test_isolated_subinterpreter_is_refused(main_first):
+    # An interpreter with its own GIL must not share the module's process-wide state; the
+    # import system refuses it before the module's own steps run, so the main interpreter can
+    # still import the module afterwards.
+    rc, out, err = run_python(
+        """
+        try:
+            import _interpreters as interpreters
+        except ImportError:
+            import _xxsubinterpreters as interpreters
+        if %r:
+            import skyloom._cy_utils
+        iid = interpreters.create()
+        interpreters.run_string(iid, '''
+        try:
+            import skyloom._cy_utils
+        except ImportError as e:
+            print("refused:", e)
+        ''')
+        interpreters.destroy(iid)
+        import skyloom._cy_utils as cy
+        print(cy.trapezoid_integral_cy([0, 1, 2], [0, 1, 2], None, None))
+        """
+        % main_first
+    )
+    assert rc == 0, err
+    assert out.splitlines() == [
+        "refused: module skyloom._cy_utils does not support loading in subinterpreters",
+        "2.0",
+    ]
