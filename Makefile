@@ -9,7 +9,7 @@ VENV ?= .venv-$(PYVER)
 PY := $(VENV)/bin/python
 BUILD_CPP := build/cpp-tests
 
-.PHONY: demo test test-all test-python test-cpp test-asan bench venv install wheels sdist-check \
+.PHONY: demo test test-all test-python test-cpp test-asan bench bench-suite venv install wheels sdist-check \
   clean format
 
 venv: $(VENV)/.ready
@@ -109,6 +109,13 @@ test-asan:
 bench: install
 	$(PY) -m pip install -q --no-build-isolation ./bench/floor
 	$(PY) bench/run.py
+
+# The benchmark suite: every function against its C floor, numpy and plain Python, a few minutes.
+# numpy and matplotlib go into the venv for benchmarking only (never package or test deps).
+bench-suite: install
+	$(PY) -m pip install -q --no-build-isolation ./bench/floor
+	$(PY) -m pip install -q numpy matplotlib
+	$(PY) bench/suite.py
 
 format:
 	clang-format -i src/native/*/*.h src/native/*/*.cpp tests/cpp/*.cpp

@@ -58,7 +58,7 @@ def main(argv=None):
     ax.grid(True, which="major", lw=0.4, alpha=0.6)
     ax.legend(fontsize=8, loc="upper left", frameon=False)
     fig.tight_layout()
-    fig.savefig(dst, dpi=100)
+    fig.savefig(dst, dpi=90, pil_kwargs={"optimize": True})
     print("chart:", dst)
 
 

@@ -1,6 +1,7 @@
 """A small benchmark harness: warm-up, interleaved repeats, medians.
 
-Each case is a zero-argument callable. Cases of one row are timed in turn, round after round,
+Each case is a zero-argument callable, or a Call (the function and its arguments, timed by a
+generated loop that adds nothing to each call). Cases of one row are timed in turn, round after round,
 so that a slow phase of the machine hits all of them alike; the median of the per-call times is
 reported and ratios are taken against the row's floor measured in the same run.
 """
