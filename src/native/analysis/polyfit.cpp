@@ -5,7 +5,6 @@
 
 #include "analysis/polyfit_core.h"
 #include "frame/binding.h"
-#include "frame/compat.h"
 #include "frame/convert.h"
 #include "frame/function.h"
 #include "frame/state.h"
@@ -21,27 +20,15 @@ enum Arg { kXn, kYn, kDeg };
 constexpr int kRun = 256;
 
 PyObject* coefficient_list(const double* c, int d) noexcept {
-  // An empty list given storage for exactly d items, which are all set before its size is: no
-  // zero-fill of the storage, and no moment at which the list holds a null item.
-  Ref list(PyList_New(0));
-  if (!list || d == 0) return list.release();
-  auto* items = static_cast<PyObject**>(PyMem_Malloc(static_cast<size_t>(d) * sizeof(PyObject*)));
-  if (items == nullptr) return PyErr_NoMemory();
+  Ref list(PyList_New(d));
+  if (!list) return nullptr;
   for (int k = 0; k < d; ++k) {
     // A coefficient of +0.0 (every one, for no points) shares the module's cached 0.0.
     PyObject* f = c[k] == 0.0 && !std::signbit(c[k]) ? Ref::borrow(g_module.float_zero).release()
                                                      : PyFloat_FromDouble(c[k]);
-    if (!f) {
-      while (k > 0) Py_DECREF(items[--k]);
-      PyMem_Free(items);
-      return nullptr;
-    }
-    items[k] = f;
+    if (!f) return nullptr;
+    PyList_SET_ITEM(list.get(), k, f);
   }
-  auto* l = reinterpret_cast<PyListObject*>(list.get());
-  l->ob_item = items;
-  l->allocated = d;
-  Py_SET_SIZE(l, d);
   return list.release();
 }
 

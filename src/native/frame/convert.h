@@ -118,14 +118,12 @@ class Series {
         if (PyList_GET_SIZE(ys_) < end) end = PyList_GET_SIZE(ys_);
         PyObject* const* xi = reinterpret_cast<PyListObject*>(xs_)->ob_item;
         PyObject* const* yi = reinterpret_cast<PyListObject*>(ys_)->ob_item;
-        double* const xo = x - from;
-        double* const yo = y - from;
         for (; i < end; ++i) {
           PyObject* ox = xi[i];
           PyObject* oy = yi[i];
           if (!PyFloat_CheckExact(ox) || !PyFloat_CheckExact(oy)) break;
-          xo[i] = PyFloat_AS_DOUBLE(ox);
-          yo[i] = PyFloat_AS_DOUBLE(oy);
+          x[i - from] = PyFloat_AS_DOUBLE(ox);
+          y[i - from] = PyFloat_AS_DOUBLE(oy);
         }
         if (i >= stop) break;
       }
