@@ -10,7 +10,7 @@ PY := $(VENV)/bin/python
 BUILD_CPP := build/cpp-tests
 
 .PHONY: demo test test-all test-python test-cpp test-asan test-valgrind fuzz fuzz-python soak \
-  bench venv install wheels sdist-check clean format
+  bench bench-suite venv install wheels sdist-check clean format
 
 venv: $(VENV)/.ready
 $(VENV)/.ready:
@@ -160,6 +160,13 @@ soak: install
 bench: install
 	$(PY) -m pip install -q --no-build-isolation ./bench/floor
 	$(PY) bench/run.py
+
+# The benchmark suite: every function against its C floor, numpy and plain Python, a few minutes.
+# numpy and matplotlib go into the venv for benchmarking only (never package or test deps).
+bench-suite: install
+	$(PY) -m pip install -q --no-build-isolation ./bench/floor
+	$(PY) -m pip install -q numpy matplotlib
+	$(PY) bench/suite.py
 
 format:
 	clang-format -i src/native/*/*.h src/native/*/*.cpp tests/cpp/*.cpp

@@ -7,6 +7,19 @@ import skyloom._cy_utils as cy
 SOURCE_PREFIX = "skyloom/_cy_utils"
 
 
+class Counted:
+    """A number whose conversions are counted."""
+
+    calls = 0
+
+    def __init__(self, v):
+        self.v = v
+
+    def __float__(self):
+        Counted.calls += 1
+        return self.v
+
+
 def entries(exc):
     """All (code name, file name, line) of an exception's traceback, outermost first."""
     out = []

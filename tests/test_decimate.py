@@ -4,7 +4,7 @@ import math
 
 import pytest
 
-from helpers import assert_entry, entries, leak_check
+from helpers import Counted, assert_entry, entries, leak_check
 from reference import decimated_indices, same, to_screen
 from skyloom._cy_utils import decimated_to_screen_cy as dec
 
@@ -64,19 +64,6 @@ def test_nothing_to_emit_reads_nothing(max_pts):
     buf, out_n = call(empty, None, max_pts)
     assert (type(buf), buf.typecode, len(buf), out_n) == (array.array, "d", 0, 0)
     assert buf == array.array("d")
-
-
-class Counted:
-    """A number whose conversions are counted."""
-
-    calls = 0
-
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        Counted.calls += 1
-        return self.v
 
 
 def test_only_chosen_items_are_converted():
@@ -216,3 +203,25 @@ def test_no_reference_leaks():
                 pass
 
     leak_check(failing, [xs, ys, bad, bad[-1]])
+
+
+class F(float):
+    """A float subclass: converted through the general path, with the same value."""
+
+
+@pytest.mark.parametrize("max_pts", [255, 256, 257, 700, 2000])
+@pytest.mark.parametrize("n", [1000, 5000])
+def test_long_series_map_bit_for_bit_across_blocks(n, max_pts):
+    xs = [0.37 * i - 80.0 for i in range(n)]
+    ys = [((i * 53) % 97) * 1e4 - 4e5 for i in range(n)]
+    # Values that the clamp pins or lets through, and items of other types, around block ends.
+    for k, (x, y) in zip(range(250, n, 251), [(math.inf, 1.0), (math.nan, -math.inf), (1e300, 3)]
+                         * 10):
+        xs[k], ys[k] = x, y
+    idx = decimated_indices(n, max_pts)
+    for k in idx[254:259] + idx[-3:]:
+        xs[k] = F(xs[k])
+    view = (-100.0, 2000.0, -5e5, 1e6, 40.0, 470.0, 1200.0, 430.0)
+    buf, out_n = call(xs, ys, max_pts, view=view)
+    want = [c for i in idx for c in to_screen(xs[i], ys[i], *view, 0, 0)]
+    assert out_n == len(idx) and same(buf, want)

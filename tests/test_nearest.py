@@ -5,7 +5,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from helpers import assert_entry, leak_check
+from helpers import Counted, assert_entry, leak_check
 from reference import DBL_MAX, nearest, same
 from skyloom._cy_utils import nearest_on_segments_cy
 
@@ -60,19 +60,6 @@ def test_segment_at_infinite_distance_never_wins():
 @pytest.mark.parametrize("ys", [[], None, ["a"]])
 def test_empty_series_is_none(ys):
     assert near(1.0, 2.0, [], ys) is None
-
-
-class Counted:
-    """A number whose conversions are counted."""
-
-    calls = 0
-
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        Counted.calls += 1
-        return self.v
 
 
 def test_each_vertex_converted_once():
@@ -192,3 +179,40 @@ def test_matches_model_with_many_ties(pts, query, scale, lx, ly):
     ys = [p[1] * scale for p in pts]
     mx, my = query[0] * 1.25, query[1] * 1.25
     assert same(nearest_on_segments_cy(mx, my, xs, ys, *view), nearest(mx, my, xs, ys, *view))
+
+
+class F(float):
+    """A float subclass: converted through the general path, with the same value."""
+
+
+def long_series(n, special):
+    xs = [1.0 + 0.01 * i for i in range(n)]
+    ys = [100.0 + (i * 37 % 101) * 0.5 for i in range(n)]
+    for i in special:  # around the ends of the blocks in which vertices are read
+        xs[i], ys[i] = F(xs[i]), int(ys[i])
+    return xs, ys
+
+
+@pytest.mark.parametrize("lx, ly", [(0, 0), (1, 1), (1, 0)])
+@pytest.mark.parametrize("special", [(), (255, 256, 257), (511, 512, 513, 699)])
+def test_long_series_match_the_model_across_blocks(special, lx, ly):
+    xs, ys = long_series(700, special)
+    view = (0.0, 8.0, 95.0, 60.0, 40.0, 470.0, 1200.0, 430.0) if not lx else (
+        0.0, 1.0, 1.9, 0.3, 40.0, 470.0, 1200.0, 430.0)
+    for q in ((600.0, 250.0), (41.0, 30.0), (1190.0, 460.0)):
+        got = near(q[0], q[1], xs, ys, view + (lx, ly))
+        assert same(got, nearest(q[0], q[1], xs, ys, *view, lx, ly))
+
+
+def test_list_shrunk_in_a_later_block_is_not_read_past_its_end():
+    xs, ys = long_series(700, ())
+
+    class Cut:
+        def __float__(self):
+            del xs[280:]
+            return 5.0
+
+    xs[300] = Cut()
+    with pytest.raises(IndexError, match="xs index 301 out of range") as ei:
+        near(0.0, 0.0, xs, ys)
+    assert_entry(ei, FN, 115)

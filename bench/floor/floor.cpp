@@ -1,6 +1,8 @@
 // Floors for the benchmarks: only the unavoidable part of each function's work, reading the same
 // lists. Each item pointer is read straight from the list and its float unboxed once; the bits are
 // folded with XOR so the reads cannot be optimised away, without a dependent floating-point chain.
+// Every floor takes the two lists first and then any further arguments, which it ignores, so that
+// it can be called with as many arguments as the function it stands for.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -17,7 +19,7 @@ inline std::uint64_t bits(PyObject* o) {
 }
 
 bool two_lists(PyObject* const* args, Py_ssize_t nargs, Py_ssize_t want) {
-  if (nargs != want || !PyList_CheckExact(args[0]) || !PyList_CheckExact(args[1])) {
+  if (nargs < want || !PyList_CheckExact(args[0]) || !PyList_CheckExact(args[1])) {
     PyErr_SetString(PyExc_TypeError, "expected two lists (and the counts the floor needs)");
     return false;
   }
@@ -75,8 +77,30 @@ PyObject* read_strided_pairs(PyObject*, PyObject* const* args, Py_ssize_t nargs)
   return PyLong_FromUnsignedLongLong(acc);
 }
 
+// The no-op call that also makes polyfit_cy's result for no points, a new list of min(deg + 1,
+// 10) zeros (one shared 0.0): the part of that call which no implementation can skip.
+PyObject* zeros_list(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*) {
+  if (nargs != 3) {
+    PyErr_SetString(PyExc_TypeError, "expected xn, yn, deg");
+    return nullptr;
+  }
+  long d = PyLong_AsLong(args[2]);
+  if (d == -1 && PyErr_Occurred()) return nullptr;
+  d = d >= 9 ? 10 : d + 1;
+  static PyObject* zero = PyFloat_FromDouble(0.0);
+  PyObject* list = PyList_New(d > 0 ? d : 0);
+  if (list == nullptr) return nullptr;
+  for (long k = 0; k < d; ++k) {
+    Py_INCREF(zero);
+    PyList_SET_ITEM(list, k, zero);
+  }
+  return list;
+}
+
 PyMethodDef methods[] = {
     {"noop", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(noop)),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"zeros_list", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(zeros_list)),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
     {"read_pairs", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_pairs)),
      METH_FASTCALL, nullptr},

@@ -147,3 +147,29 @@ TEST(Simplify, HeapScratchVariantGivesTheSameCount) {
 }
 
 }  // namespace
+
+// Long ranges on a small integer lattice: many points at exactly the same distance, collinear
+// runs, repeated points and NaN, so that the lowest-index rule decides often.
+TEST(Simplify, MatchesTheRecursiveFormWithTiesAndNaN) {
+  std::mt19937_64 rng(11);
+  std::uniform_int_distribution<int> coord(-3, 3);
+  for (int round = 0; round < 400; ++round) {
+    const int n = 3 + round % 61;
+    Points p;
+    for (int k = 0; k < n; ++k) p.emplace_back(coord(rng), coord(rng));
+    if (round % 4 == 1) p[n / 2].second = kNaN;
+    if (round % 7 == 2) p[(n * 3) / 4].first = kNaN;
+    const double tol2 = round % 3 == 0 ? 0.25 : 2.0;
+    std::vector<bool> keep(n, false);
+    keep.front() = keep.back() = true;
+    reference(p, 0, n - 1, tol2, keep);
+    Points want;
+    for (int k = 0; k < n; ++k)
+      if (keep[k]) want.push_back(p[k]);
+    const Points got = simplify(p, tol2);
+    ASSERT_EQ(got.size(), want.size()) << "round " << round;
+    for (std::size_t k = 0; k < got.size(); ++k) {
+      EXPECT_EQ(std::memcmp(&got[k], &want[k], sizeof got[k]), 0) << "round " << round << " " << k;
+    }
+  }
+}

@@ -6,10 +6,12 @@
 #include <cmath>
 #include <iterator>
 
+#include "frame/binding.h"
 #include "frame/convert.h"
 #include "frame/function.h"
 #include "frame/traceback.h"
 #include "screen/data_to_screen.h"
+#include "screen/map_linear.h"
 
 namespace skyloom {
 
@@ -17,9 +19,7 @@ namespace {
 
 enum Arg { kMx, kMy, kXs, kYs, kX0, kDx, kY0, kDy, kPl, kPb, kPw, kPh, kLx, kLy };
 
-struct Window {
-  double x0, dx, y0, dy, pl, pb, pw, ph;
-};
+using Window = LinearView;
 
 // Squared-distance bound beyond which hypot cannot come out below d: ex*ex + ey*ey >= bound
 // proves hypot(ex, ey) >= d, so the call is skipped. The margin of 2^-40 covers the rounding of
@@ -80,25 +80,41 @@ inline void visit(double mx, double my, double p0x, double p0y, double p1x, doub
   }
 }
 
+// Vertices converted and mapped per block, ahead of the segments that use them.
+constexpr std::int32_t kBlock = 256;
+
 // One pass over the segments (i, i + 1) with vertex 0 already read and mapped; each vertex is
-// read and mapped once and carried over as the first vertex of the next segment. The flags are
-// fixed at compile time so that a linear axis costs no branch per vertex.
+// read and mapped once and carried over as the first vertex of the next segment. Vertices are
+// read a block at a time and mapped together (on whole vectors for linear axes) before their
+// segments are measured. The flags are fixed at compile time so that a linear axis costs no
+// branch per vertex.
 template <int LX, int LY>
 bool scan(const Series& s, const Window& w, double mx, double my, double xi0, double yi0,
           double p0x, double p0y, Best& b) noexcept {
   const std::int32_t n = s.n();
-  for (std::int32_t i = 0; i < n - 1; ++i) {
-    double xi1, yi1, p1x, p1y;
-    if (!s.x(i + 1, xi1) || !s.y(i + 1, yi1)) return false;
-    data_to_screen(xi1, yi1, w.x0, w.dx, w.y0, w.dy, w.pl, w.pb, w.pw, w.ph, LX, LY, p1x, p1y);
-    // Most segments lie far from the cursor: only the others are measured.
-    if (!beyond(mx, my, p0x, p0y, p1x, p1y, b.bound)) {
-      visit(mx, my, p0x, p0y, p1x, p1y, xi0, yi0, xi1, yi1, b);
+  double xb[kBlock], yb[kBlock], pxb[kBlock], pyb[kBlock];
+  for (std::int32_t i0 = 1, m; i0 < n; i0 += m) {
+    m = std::min(kBlock, n - i0);
+    if (!s.gather(i0, m, xb, yb)) return false;
+    if (LX == 0 && LY == 0) {
+      map_linear_split(xb, yb, m, w, pxb, pyb);
+    } else {
+      for (std::int32_t k = 0; k < m; ++k) {
+        data_to_screen(xb[k], yb[k], w.x0, w.dx, w.y0, w.dy, w.pl, w.pb, w.pw, w.ph, LX, LY, pxb[k],
+                       pyb[k]);
+      }
     }
-    p0x = p1x;
-    p0y = p1y;
-    xi0 = xi1;
-    yi0 = yi1;
+    for (std::int32_t k = 0; k < m; ++k) {
+      const double xi1 = xb[k], yi1 = yb[k], p1x = pxb[k], p1y = pyb[k];
+      // Most segments lie far from the cursor: only the others are measured.
+      if (!beyond(mx, my, p0x, p0y, p1x, p1y, b.bound)) {
+        visit(mx, my, p0x, p0y, p1x, p1y, xi0, yi0, xi1, yi1, b);
+      }
+      p0x = p1x;
+      p0y = p1y;
+      xi0 = xi1;
+      yi0 = yi1;
+    }
   }
   return true;
 }
@@ -163,8 +179,14 @@ constexpr const char* kLocals[] = {"n",  "i",  "bd",  "bxi", "byi", "p0x", "p0y"
 
 }  // namespace
 
-FunctionDef kNearestOnSegments = {"nearest_on_segments_cy", 95,      kParams,
-                                  std::size(kParams),       kLocals, std::size(kLocals),
-                                  nearest_on_segments,      {},      {}};
+FunctionDef kNearestOnSegments = {"nearest_on_segments_cy",
+                                  95,
+                                  kParams,
+                                  std::size(kParams),
+                                  kLocals,
+                                  std::size(kLocals),
+                                  entry<kParams, nearest_on_segments>,
+                                  {},
+                                  {}};
 
 }  // namespace skyloom

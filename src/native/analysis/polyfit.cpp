@@ -1,10 +1,13 @@
 // polyfit_cy: the least-squares polynomial of a series, highest power first, degree capped at 9.
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 
 #include "analysis/polyfit_core.h"
+#include "frame/binding.h"
 #include "frame/convert.h"
 #include "frame/function.h"
+#include "frame/state.h"
 #include "frame/traceback.h"
 
 namespace skyloom {
@@ -20,7 +23,9 @@ PyObject* coefficient_list(const double* c, int d) noexcept {
   Ref list(PyList_New(d));
   if (!list) return nullptr;
   for (int k = 0; k < d; ++k) {
-    PyObject* f = PyFloat_FromDouble(c[k]);
+    // A coefficient of +0.0 (every one, for no points) shares the module's cached 0.0.
+    PyObject* f = c[k] == 0.0 && !std::signbit(c[k]) ? Ref::borrow(g_module.float_zero).release()
+                                                     : PyFloat_FromDouble(c[k]);
     if (!f) return nullptr;
     PyList_SET_ITEM(list.get(), k, f);
   }
@@ -39,19 +44,21 @@ PyObject* fit(const Value* a) noexcept {
     return fail(def, 283);
   }
 
-  double vtv[polyfit::kMaxD * polyfit::kMaxD] = {};
-  double vty[polyfit::kMaxD] = {};
-  const Series s(a[kXn].o, a[kYn].o, "xn", "yn", n);
-  double x[kRun], y[kRun];
-  for (std::int32_t i0 = 0, m; i0 < n; i0 += m) {
-    m = std::min<std::int32_t>(kRun, n - i0);
-    for (std::int32_t k = 0; k < m; ++k) {
-      if (!s.x(i0 + k, x[k]) || !s.y(i0 + k, y[k])) return fail(def, 292);
-    }
-    polyfit::accumulate(d, x, y, m, vtv, vty);
-  }
   const int dc = std::max(d, 0);  // a negative degree on no points gives no coefficients
-  polyfit::solve(dc, vtv, vty);
+  double vty[polyfit::kMaxD] = {};
+  // With no points every pivot is exactly zero, so the solve leaves vty as it is: all zeros.
+  if (n > 0) {
+    double vtv[polyfit::kMaxD * polyfit::kMaxD];
+    std::fill(vtv, vtv + dc * dc, 0.0);
+    const Series s(a[kXn].o, a[kYn].o, "xn", "yn", n);
+    double x[kRun], y[kRun];
+    for (std::int32_t i0 = 0, m; i0 < n; i0 += m) {
+      m = std::min<std::int32_t>(kRun, n - i0);
+      if (!s.gather(i0, m, x, y)) return fail(def, 292);
+      polyfit::accumulate(d, x, y, m, vtv, vty);
+    }
+    polyfit::solve(dc, vtv, vty);
+  }
   PyObject* result = coefficient_list(vty, dc);
   return result ? result : fail(def, 301);
 }
@@ -61,7 +68,8 @@ constexpr const char* kLocals[] = {"d", "n", "i", "r", "c", "j", "vtv", "vty", "
 
 }  // namespace
 
-FunctionDef kPolyfit = {"polyfit_cy", 280, kParams, std::size(kParams), kLocals, std::size(kLocals),
-                        fit, {}, {}};
+FunctionDef kPolyfit = {"polyfit_cy",        280,     kParams,
+                        std::size(kParams),  kLocals, std::size(kLocals),
+                        entry<kParams, fit>, {},      {}};
 
 }  // namespace skyloom

@@ -23,33 +23,81 @@ inline v2 splat(double a) noexcept {
   return v2{a, a};
 }
 
-// Points are taken a block at a time: their powers are built once into a table, and then each
-// group of rows of vtv is accumulated over the whole block with its entries held in registers.
+// Points are taken a block at a time: their powers are built once into a table, and then the
+// rows of vtv are accumulated over the whole block a few rows per pass, each pass holding its
+// entries in registers. Only the upper triangle is accumulated: row[r] * row[col] and
+// row[col] * row[r] are the same IEEE product (NaN powers of one x all carry x's bits), so both
+// triangles run through the same sums, and the lower one is copied from the upper one at the end.
 constexpr int kBlock = 64;
 
-// Adds the block's points to rows r ... r + R - 1 of vtv and, with Y, to vty. Row width is
-// padded to whole vectors; the padding lane of p is 0 and its sums are never stored.
-template <int D, int R, bool Y>
-inline void add_rows(const double (*p)[(D + 1) / 2 * 2], const double* y, int m, int r, double* vtv,
+// Vectors of row r from the one that holds its diagonal entry on: its upper triangle.
+constexpr int row_vectors(int d, int r) {
+  return (d + 1) / 2 - r / 2;
+}
+
+// Rows in the pass that starts at row r (and takes vty too when y): as many as keep its
+// accumulators, one broadcast per row and one loaded vector within x86-64's 16 vector registers.
+constexpr int pass_rows(int d, int r, bool y) {
+  int regs = y ? (d + 1) / 2 + 2 : 1;
+  int rows = 0;
+  while (r + rows < d) {
+    const int more = row_vectors(d, r + rows) + 1;
+    if (rows > 0 && regs + more > 16) break;
+    regs += more;
+    ++rows;
+  }
+  return rows;
+}
+
+// Adds the block's points to rows r ... r + R - 1 of vtv (upper triangle, to whole vectors) and,
+// with Y, to vty. Row width is padded to whole vectors; the padding lane of p is 0 and its sums
+// are never stored.
+template <int D, int r, int R, bool Y>
+inline void add_pass(const double (*p)[(D + 1) / 2 * 2], const double* y, int m, double* vtv,
                      double* vty) noexcept {
   constexpr int V = (D + 1) / 2;
-  v2 a[R + Y][V];
-  for (int q = 0; q < R + Y; ++q) {
+  constexpr int Q = R + (Y ? 1 : 0);  // accumulated rows: vtv's, then vty
+  constexpr int k_lo = Y ? 0 : r / 2;
+  v2 a[Q][V];
+#pragma GCC unroll 16
+  for (int q = 0; q < Q; ++q) {
     const double* src = q < R ? vtv + (r + q) * D : vty;
-    for (int k = 0; k < V; ++k) a[q][k] = v2{src[2 * k], 2 * k + 1 < D ? src[2 * k + 1] : 0.0};
-  }
-  for (int i = 0; i < m; ++i) {
-    v2 b[R + Y];  // row[r + q] of point i, then y of point i
-    for (int q = 0; q < R; ++q) b[q] = splat(p[i][r + q]);
-    if (Y) b[R] = splat(y[i]);
-    for (int k = 0; k < V; ++k) {
-      const v2 pk = load2(&p[i][2 * k]);
-      for (int q = 0; q < R + Y; ++q) a[q][k] = b[q] * pk + a[q][k];
+#pragma GCC unroll 16
+    for (int k = q < R ? (r + q) / 2 : 0; k < V; ++k) {
+      a[q][k] = v2{src[2 * k], 2 * k + 1 < D ? src[2 * k + 1] : 0.0};
     }
   }
-  for (int q = 0; q < R + Y; ++q) {
+  for (int i = 0; i < m; ++i) {
+    v2 b[Q];  // row[r + q] of point i, then y of point i
+#pragma GCC unroll 16
+    for (int q = 0; q < R; ++q) b[q] = splat(p[i][r + q]);
+    if (Y) b[R] = splat(y[i]);
+#pragma GCC unroll 16
+    for (int k = k_lo; k < V; ++k) {
+      const v2 pk = load2(&p[i][2 * k]);
+#pragma GCC unroll 16
+      for (int q = 0; q < Q; ++q) {
+        if (q < R && k < (r + q) / 2) continue;
+        a[q][k] = b[q] * pk + a[q][k];
+      }
+    }
+  }
+#pragma GCC unroll 16
+  for (int q = 0; q < Q; ++q) {
     double* dst = q < R ? vtv + (r + q) * D : vty;
-    for (int c = 0; c < D; ++c) dst[c] = a[q][c / 2][c % 2];
+#pragma GCC unroll 16
+    for (int c = q < R ? (r + q) / 2 * 2 : 0; c < D; ++c) dst[c] = a[q][c / 2][c % 2];
+  }
+}
+
+// The passes from row r to the last; the first one takes vty too.
+template <int D, int r, bool Y>
+inline void add_passes(const double (*p)[(D + 1) / 2 * 2], const double* y, int m, double* vtv,
+                       double* vty) noexcept {
+  if constexpr (r < D) {
+    constexpr int R = pass_rows(D, r, Y);
+    add_pass<D, r, R, Y>(p, y, m, vtv, vty);
+    add_passes<D, r + R, false>(p, y, m, vtv, vty);
   }
 }
 
@@ -57,7 +105,6 @@ inline void add_rows(const double (*p)[(D + 1) / 2 * 2], const double* y, int m,
 template <int D>
 void accumulate_d(const double* x, const double* y, int count, double* vtv, double* vty) noexcept {
   constexpr int V = (D + 1) / 2;
-  constexpr int R = D <= 3 ? D : 2;  // rows per pass, as many as the registers hold
   alignas(16) double p[kBlock][2 * V];
   for (int i0 = 0; i0 < count; i0 += kBlock) {
     const int m = count - i0 < kBlock ? count - i0 : kBlock;
@@ -67,10 +114,10 @@ void accumulate_d(const double* x, const double* y, int count, double* vtv, doub
       row[D - 1] = 1.0;
       for (int col = D - 2; col >= 0; --col) row[col] = x[i0 + i] * row[col + 1];
     }
-    add_rows<D, R, true>(p, y + i0, m, 0, vtv, vty);
-    int r = R;
-    for (; r + R <= D; r += R) add_rows<D, R, false>(p, y + i0, m, r, vtv, vty);
-    if (r < D) add_rows<D, 1, false>(p, y + i0, m, r, vtv, vty);
+    add_passes<D, 0, true>(p, y + i0, m, vtv, vty);
+  }
+  for (int r = 1; r < D; ++r) {
+    for (int c = 0; c < r; ++c) vtv[r * D + c] = vtv[c * D + r];
   }
 }
 

@@ -18,7 +18,9 @@ constexpr int coefficient_count(std::int32_t deg) noexcept {
 // Adds the points (x[i], y[i]), i = 0 ... count - 1, in order, to vtv (d x d, row-major with row
 // stride d, both triangles) and vty (d entries). Each point's row of powers x^(d-1) ... x, 1 is
 // built by repeated multiplication; each entry takes row[r] * row[col] + vtv[r][col], and vty[r]
-// takes y * row[r] + vty[r], each as two separate roundings. Requires 1 <= d <= kMaxD.
+// takes y * row[r] + vty[r], each as two separate roundings. Requires 1 <= d <= kMaxD and a
+// symmetric vtv on entry (zeros, or what earlier calls left): only its upper triangle is summed and
+// the lower one copied from it.
 void accumulate(int d, const double* x, const double* y, int count, double* vtv,
                 double* vty) noexcept;
 

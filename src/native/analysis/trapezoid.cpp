@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <iterator>
 
+#include "frame/binding.h"
 #include "frame/convert.h"
 #include "frame/function.h"
 #include "frame/state.h"
@@ -68,8 +69,14 @@ constexpr const char* kLocals[] = {"n", "i", "lo", "hi", "total", "px", "py", "c
 
 }  // namespace
 
-FunctionDef kTrapezoidIntegral = {"trapezoid_integral_cy", 154,     kParams,
-                                  std::size(kParams),      kLocals, std::size(kLocals),
-                                  trapezoid_integral,      {},      {}};
+FunctionDef kTrapezoidIntegral = {"trapezoid_integral_cy",
+                                  154,
+                                  kParams,
+                                  std::size(kParams),
+                                  kLocals,
+                                  std::size(kLocals),
+                                  entry<kParams, trapezoid_integral>,
+                                  {},
+                                  {}};
 
 }  // namespace skyloom

@@ -1,5 +1,5 @@
-// Binds a call's positional and keyword arguments to a function's parameters, converts the
-// typed ones in parameter order, type-tests the number lists, then runs the kernel.
+// Binds a call's positional and keyword arguments to a function's parameters, then hands them to
+// the function's entry (frame/binding.h), which converts them and runs the kernel.
 #include "frame/convert.h"
 #include "frame/function.h"
 #include "frame/traceback.h"
@@ -80,50 +80,17 @@ int find_by_value(const FunctionDef& def, int from, int to, PyObject* key) noexc
   return true;
 }
 
-// Converts the bound arguments and runs the kernel; holds a reference on each argument meanwhile.
-PyObject* invoke(const FunctionDef& def, PyObject* const* bound) noexcept {
-  HeldArgs held(bound, def.nparams);
-  Value v[kMaxParams] = {};
-  for (int k = 0; k < def.nparams; ++k) {
-    const Param& p = def.params[k];
-    PyObject* o = bound[k];
-    switch (p.kind) {
-      case Kind::Double:
-        if (!to_double(o, v[k].d)) return fail(def, p.line);
-        break;
-      case Kind::Int:
-        if (!to_int32(o, v[k].i)) return fail(def, p.line);
-        break;
-      case Kind::Flag: {
-        int flag;
-        if (!to_flag(o, flag)) return fail(def, p.line);
-        v[k].i = flag;
-        break;
-      }
-      case Kind::List:
-      case Kind::Object:
-        v[k].o = o;
-        break;
-    }
-  }
-  for (int k = 0; k < def.nparams; ++k) {
-    const Param& p = def.params[k];
-    if (p.kind == Kind::List && !is_number_list(p.name, bound[k])) return nullptr;
-  }
-  return def.kernel(v);
-}
-
 }  // namespace
 
 PyObject* call_function(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) noexcept {
   if (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) {
     if (nargs != def.nparams) return count_error(def, nargs);
-    return invoke(def, args);
+    return def.entry(def, args);
   }
   PyObject* bound[kMaxParams];
   if (!bind_keywords(def, args, nargs, kwnames, bound)) return nullptr;
-  return invoke(def, bound);
+  return def.entry(def, bound);
 }
 
 }  // namespace skyloom

@@ -62,7 +62,7 @@ bool list_type_error(const char* param, PyObject* o) noexcept {
   return false;
 }
 
-bool number_list_length(PyObject* list, std::int32_t& n) noexcept {
+bool number_list_length_slow(PyObject* list, std::int32_t& n) noexcept {
   if (list == Py_None) {
     PyErr_SetString(PyExc_TypeError, "object of type 'NoneType' has no len()");
     return false;

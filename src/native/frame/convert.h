@@ -2,6 +2,7 @@
 // Each inline function is the common case; anything that may run Python code is out of line.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "frame/compat.h"
@@ -51,7 +52,14 @@ inline bool is_number_list(const char* param, PyObject* o) noexcept {
 }
 
 // Length of a number list, held as a signed 32-bit count; None raises the len() TypeError.
-bool number_list_length(PyObject* list, std::int32_t& n) noexcept;
+bool number_list_length_slow(PyObject* list, std::int32_t& n) noexcept;
+inline bool number_list_length(PyObject* list, std::int32_t& n) noexcept {
+  if (list != Py_None && PyList_GET_SIZE(list) <= INT32_MAX) {
+    n = static_cast<std::int32_t>(PyList_GET_SIZE(list));
+    return true;
+  }
+  return number_list_length_slow(list, n);
+}
 
 // A pair of number lists read index by index: only xs is measured, and ys is read at xs's
 // indices. Reads never go past a list's current length, which an item's own conversion code may
@@ -93,6 +101,71 @@ class Series {
       if (!read_slow(xs_, xname_, i, x) || !read_slow(ys_, yname_, i, y)) return false;
       step(x, y);
       ++i;
+    }
+    return true;
+  }
+
+  // Items from ... from + count - 1 of both lists as doubles into x[0 ...] and y[0 ...]; false
+  // with the exception set when an item fails. Runs of exact floats are copied by an inner loop
+  // with the lists' item arrays held in registers; any other item takes the general path.
+  bool gather(Py_ssize_t from, Py_ssize_t count, double* x, double* y) const noexcept {
+    const Py_ssize_t stop = from + count;
+    Py_ssize_t i = from;
+    while (i < stop) {
+      if (xs_ != Py_None && ys_ != Py_None) {
+        Py_ssize_t end = stop;
+        if (PyList_GET_SIZE(xs_) < end) end = PyList_GET_SIZE(xs_);
+        if (PyList_GET_SIZE(ys_) < end) end = PyList_GET_SIZE(ys_);
+        PyObject* const* xi = reinterpret_cast<PyListObject*>(xs_)->ob_item;
+        PyObject* const* yi = reinterpret_cast<PyListObject*>(ys_)->ob_item;
+        for (; i < end; ++i) {
+          PyObject* ox = xi[i];
+          PyObject* oy = yi[i];
+          if (!PyFloat_CheckExact(ox) || !PyFloat_CheckExact(oy)) break;
+          x[i - from] = PyFloat_AS_DOUBLE(ox);
+          y[i - from] = PyFloat_AS_DOUBLE(oy);
+        }
+        if (i >= stop) break;
+      }
+      if (!read_slow(xs_, xname_, i, x[i - from]) || !read_slow(ys_, yname_, i, y[i - from])) {
+        return false;
+      }
+      ++i;
+    }
+    return true;
+  }
+
+  // Items idx(k) of both lists as doubles into x[k - from] and y[k - from], for k = from ...
+  // from + count - 1 in order; false with the exception set when an item fails. A tight loop over
+  // exact floats with nothing else in it, so that the processor overlaps the cache and TLB misses
+  // of scattered items.
+  template <class Index>
+  bool gather_at(Py_ssize_t from, Py_ssize_t count, Index idx, double* x,
+                 double* y) const noexcept {
+    const Py_ssize_t stop = from + count;
+    Py_ssize_t k = from;
+    while (k < stop) {
+      if (xs_ != Py_None && ys_ != Py_None) {
+        Py_ssize_t end = PyList_GET_SIZE(xs_);
+        if (PyList_GET_SIZE(ys_) < end) end = PyList_GET_SIZE(ys_);
+        PyObject* const* xi = reinterpret_cast<PyListObject*>(xs_)->ob_item;
+        PyObject* const* yi = reinterpret_cast<PyListObject*>(ys_)->ob_item;
+        for (; k < stop; ++k) {
+          const Py_ssize_t j = idx(k);
+          if (j >= end) break;
+          PyObject* ox = xi[j];
+          PyObject* oy = yi[j];
+          if (!PyFloat_CheckExact(ox) || !PyFloat_CheckExact(oy)) break;
+          x[k - from] = PyFloat_AS_DOUBLE(ox);
+          y[k - from] = PyFloat_AS_DOUBLE(oy);
+        }
+        if (k >= stop) break;
+      }
+      const Py_ssize_t j = idx(k);
+      if (!read_slow(xs_, xname_, j, x[k - from]) || !read_slow(ys_, yname_, j, y[k - from])) {
+        return false;
+      }
+      ++k;
     }
     return true;
   }

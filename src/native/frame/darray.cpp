@@ -45,8 +45,22 @@ PyObject* make_double_array(Py_ssize_t n) noexcept {
     return creation_failed();
   }
   PyTypeObject* type = Py_TYPE(g_module.double_template);
-  Ref obj(type->tp_alloc(type, 0));
-  if (!obj) return creation_failed();
+  Ref obj;
+  if (type->tp_alloc == PyType_GenericAlloc && type->tp_basicsize == sizeof(ArrayObject) &&
+      type->tp_itemsize == 0 && !PyType_IS_GC(type) && !(type->tp_flags & Py_TPFLAGS_HEAPTYPE)) {
+    // What the generic allocator does for such a type, without its call and its memset: every
+    // field is set below or here.
+    auto* raw = static_cast<ArrayObject*>(PyObject_Malloc(sizeof(ArrayObject)));
+    if (raw == nullptr) {
+      PyErr_NoMemory();
+      return creation_failed();
+    }
+    raw->ob_exports = 0;
+    obj = Ref(PyObject_INIT(raw, type));
+  } else {
+    obj = Ref(type->tp_alloc(type, 0));
+    if (!obj) return creation_failed();
+  }
   auto* a = reinterpret_cast<ArrayObject*>(obj.get());
   a->ob_descr = tmpl->ob_descr;
   a->allocated = n;
@@ -63,6 +77,16 @@ PyObject* make_double_array(Py_ssize_t n) noexcept {
     return creation_failed();
   }
   return obj.release();
+}
+
+PyObject* polyline_result(Ref& buf, Py_ssize_t count) noexcept {
+  Ref n(PyLong_FromSsize_t(count));
+  if (!n) return nullptr;
+  PyObject* t = PyTuple_New(2);
+  if (t == nullptr) return nullptr;
+  PyTuple_SET_ITEM(t, 0, buf.release());
+  PyTuple_SET_ITEM(t, 1, n.release());
+  return t;
 }
 
 bool DoubleView::acquire(PyObject* array) noexcept {

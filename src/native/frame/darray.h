@@ -11,6 +11,10 @@ namespace skyloom {
 // traceback entry is added and nullptr returned; the caller then adds its entry.
 PyObject* make_double_array(Py_ssize_t n) noexcept;
 
+// The screen-polyline result (buf, count): takes buf over on success; on failure (no memory)
+// the exception is set, buf is left to its owner and nullptr returned.
+PyObject* polyline_result(Ref& buf, Py_ssize_t count) noexcept;
+
 // A writable, one-dimensional view of 8-byte floats over a double array; released on every
 // path by its destructor. Item k is written at the start plus k times the stride, unchecked.
 class DoubleView {

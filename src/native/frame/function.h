@@ -33,8 +33,11 @@ union Value {
 
 struct FunctionDef;
 using Kernel = PyObject* (*)(const Value* args) noexcept;
+// Converts the bound arguments (in parameter order), type-tests the lists and runs the kernel;
+// made for each function by entry<kParams, kernel> (frame/binding.h).
+using Entry = PyObject* (*)(const FunctionDef& def, PyObject* const* bound) noexcept;
 
-// One module function: its signature, the source lines that its failures report, and its kernel.
+// One module function: its signature, the source lines that its failures report, and its entry.
 struct FunctionDef {
   const char* name;
   int first_line;  // line of the definition; failures of binding report it too
@@ -42,7 +45,7 @@ struct FunctionDef {
   int nparams;
   const char* const* locals;  // further local variable names of its code object
   int nlocals;
-  Kernel kernel;
+  Entry entry;
 
   // Filled at import: interned parameter names with their hashes.
   PyObject* names[kMaxParams];

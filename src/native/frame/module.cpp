@@ -22,7 +22,7 @@ constexpr Py_ssize_t kArraySize = 64;  // the array object's layout that double 
 FunctionDef* const kFunctions[] = {&kNearestOnSegments, &kDecimatedToScreen, &kTrapezoidIntegral,
                                    &kFnToScreen, &kPolyfit};
 
-// Copies one attribute of the spec into the new module's namespace; a missing one is skipped.
+// Copies one attribute of the import spec into the new module's namespace; a missing one is skipped.
 bool copy_spec_attr(PyObject* spec, const char* from, PyObject* dict, const char* to,
                     bool skip_none) noexcept {
   Ref value(PyObject_GetAttrString(spec, from));

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <memory>
 
+#include "frame/binding.h"
 #include "frame/convert.h"
 #include "frame/darray.h"
 #include "frame/function.h"
@@ -165,13 +166,8 @@ PyObject* fn_to_screen(const Value* a) noexcept {
       for (Py_ssize_t k = 2 * static_cast<Py_ssize_t>(out_n); k < len; ++k) v.set(k, 0.0);
     }
   }
-  Ref count(PyLong_FromLong(out_n));
-  if (!count) return fail(def, 277);
-  PyObject* t = PyTuple_New(2);
-  if (t == nullptr) return fail(def, 277);
-  PyTuple_SET_ITEM(t, 0, out_buf.release());
-  PyTuple_SET_ITEM(t, 1, count.release());
-  return t;
+  PyObject* result = polyline_result(out_buf, out_n);
+  return result ? result : fail(def, 277);
 }
 
 constexpr Param kParams[] = {{"xs", Kind::List, 0},     {"ys", Kind::List, 0},
@@ -185,8 +181,14 @@ constexpr const char* kLocals[] = {"n",       "i",     "j",       "seg_start", "
 
 }  // namespace
 
-FunctionDef kFnToScreen = {"fn_to_screen_cy",  201,     kParams,
-                           std::size(kParams), kLocals, std::size(kLocals),
-                           fn_to_screen,       {},      {}};
+FunctionDef kFnToScreen = {"fn_to_screen_cy",
+                           201,
+                           kParams,
+                           std::size(kParams),
+                           kLocals,
+                           std::size(kLocals),
+                           entry<kParams, fn_to_screen>,
+                           {},
+                           {}};
 
 }  // namespace skyloom

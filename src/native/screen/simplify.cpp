@@ -8,28 +8,53 @@ namespace skyloom {
 
 namespace {
 
-// The interior point of s…e farthest from the chord (as a closed segment), as its squared
-// distance in best and its index in idx; the lowest index wins ties. best stays −1.0 when every
-// distance is NaN.
-inline void farthest(const double* px, const double* py, std::int32_t s, std::int32_t e,
-                     double& best, std::int32_t& idx) noexcept {
-  const double ax = px[s], ay = py[s];
-  const double cx = px[e] - ax, cy = py[e] - ay;
-  const double L = cx * cx + cy * cy;
+using v4 = double __attribute__((vector_size(32)));
+using m4 = long long __attribute__((vector_size(32)));
+
+// Vector helpers take and give by reference: by value, 32-byte vectors would be passed
+// differently in the clone with AVX and the one without.
+inline void load4(const double* a, v4& v) noexcept {
+  std::memcpy(&v, a, sizeof v);
+}
+
+// The farthest of the points j = s+1 ... e-1 from the chord from (ax, ay) along (cx, cy) of
+// squared length L (not degenerate), into best and idx. Four points at a time: each lane performs
+// the scalar operations in their order and keeps the first of its strictly greatest distances;
+// the lanes are merged at the end by the greatest distance and then the lowest index, which is
+// the scalar scan's choice. NaN distances never win in a lane, as in the scan.
+__attribute__((target_clones("avx2", "default"))) void farthest_on_chord(
+    const double* px, const double* py, std::int32_t s, std::int32_t e, double ax, double ay,
+    double cx, double cy, double L, double& best, std::int32_t& idx) noexcept {
   best = -1.0;
   idx = s + 1;
-  if (L < 1e-15) {  // end points (nearly) coincide: distance to the start point
-    for (std::int32_t j = s + 1; j < e; ++j) {
-      const double ux = px[j] - ax, uy = py[j] - ay;
-      const double d2 = ux * ux + uy * uy;
-      if (d2 > best) {
-        best = d2;
-        idx = j;
+  std::int32_t j = s + 1;
+  if (e - j >= 8) {
+    v4 lane_best = {-1.0, -1.0, -1.0, -1.0};
+    m4 lane_idx = {0, 0, 0, 0};
+    m4 jv = {j, j + 1, j + 2, j + 3};
+    const v4 zero = {0.0, 0.0, 0.0, 0.0};
+    const v4 one = {1.0, 1.0, 1.0, 1.0};
+    for (; j + 4 <= e; j += 4) {
+      v4 x, y;
+      load4(px + j, x);
+      load4(py + j, y);
+      v4 t = ((x - ax) * cx + (y - ay) * cy) / L;
+      t = t < zero ? zero : (t > one ? one : t);
+      const v4 fx = ax + t * cx - x, fy = ay + t * cy - y;
+      const v4 d2 = fx * fx + fy * fy;
+      const m4 better = d2 > lane_best;
+      lane_best = better ? d2 : lane_best;
+      lane_idx = better ? jv : lane_idx;
+      jv += 4;
+    }
+    for (int l = 0; l < 4; ++l) {
+      if (lane_best[l] > best || (lane_best[l] == best && best > -1.0 && lane_idx[l] < idx)) {
+        best = lane_best[l];
+        idx = static_cast<std::int32_t>(lane_idx[l]);
       }
     }
-    return;
   }
-  for (std::int32_t j = s + 1; j < e; ++j) {
+  for (; j < e; ++j) {
     double t = ((px[j] - ax) * cx + (py[j] - ay) * cy) / L;
     if (t < 0.0) {
       t = 0.0;
@@ -43,6 +68,30 @@ inline void farthest(const double* px, const double* py, std::int32_t s, std::in
       idx = j;
     }
   }
+}
+
+// The interior point of s…e farthest from the chord (as a closed segment), as its squared
+// distance in best and its index in idx; the lowest index wins ties. best stays −1.0 when every
+// distance is NaN.
+inline void farthest(const double* px, const double* py, std::int32_t s, std::int32_t e,
+                     double& best, std::int32_t& idx) noexcept {
+  const double ax = px[s], ay = py[s];
+  const double cx = px[e] - ax, cy = py[e] - ay;
+  const double L = cx * cx + cy * cy;
+  if (L < 1e-15) {  // end points (nearly) coincide: distance to the start point
+    best = -1.0;
+    idx = s + 1;
+    for (std::int32_t j = s + 1; j < e; ++j) {
+      const double ux = px[j] - ax, uy = py[j] - ay;
+      const double d2 = ux * ux + uy * uy;
+      if (d2 > best) {
+        best = d2;
+        idx = j;
+      }
+    }
+    return;
+  }
+  farthest_on_chord(px, py, s, e, ax, ay, cx, cy, L, best, idx);
 }
 
 }  // namespace
