@@ -15,6 +15,7 @@
 
 #include "analysis/polyfit_core.h"
 #include "screen/data_to_screen.h"
+#include "screen/map_linear.h"
 #include "screen/simplify.h"
 
 namespace skyloom::fuzz {
@@ -104,6 +105,7 @@ inline std::string check_data_to_screen(const std::uint8_t* data, std::size_t si
   const double x0 = w[0], dx = w[1], y0 = w[2], dy = w[3], pl = w[4], pb = w[5], pw = w[6],
                ph = w[7];
   double last_x = 0, last_px = 0;
+  std::vector<double> xs, ys;
   for (int k = 0; !in.empty() && k < 64; ++k) {
     const double x = in.number(), y = in.number();
     double px, py;
@@ -130,6 +132,25 @@ inline std::string check_data_to_screen(const std::uint8_t* data, std::size_t si
     }
     last_x = x;
     last_px = px;
+    xs.push_back(x);
+    ys.push_back(y);
+  }
+  // The vector form of the linear mapping: every point as data_to_screen maps it, from any
+  // starting offset (unaligned) and any count (partial vectors), writing exactly its outputs.
+  const LinearView view{x0, dx, y0, dy, pl, pb, pw, ph};
+  const auto m = static_cast<std::int32_t>(xs.size());
+  for (std::int32_t from = 0; from <= std::min<std::int32_t>(m, 3); ++from) {
+    const std::int32_t count = m - from;
+    std::vector<double> inter(2 * static_cast<std::size_t>(count));
+    std::vector<double> spx(static_cast<std::size_t>(count)), spy(static_cast<std::size_t>(count));
+    map_linear_interleaved(xs.data() + from, ys.data() + from, count, view, inter.data());
+    map_linear_split(xs.data() + from, ys.data() + from, count, view, spx.data(), spy.data());
+    for (std::int32_t k = 0; k < count; ++k) {
+      double px, py;
+      data_to_screen(xs[from + k], ys[from + k], x0, dx, y0, dy, pl, pb, pw, ph, 0, 0, px, py);
+      if (!same(inter[2 * k], px) || !same(spx[k], px)) return fmt("map_linear px", spx[k], px);
+      if (!same(inter[2 * k + 1], py) || !same(spy[k], py)) return fmt("map_linear py", spy[k], py);
+    }
   }
   return {};
 }

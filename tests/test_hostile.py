@@ -186,12 +186,15 @@ def test_list_cleared_during_a_run_of_exact_floats():
     """The inner loop over exact floats reads the lists straight from their storage; an item that
     runs code between two such runs must make the kernel look at the lists afresh."""
     n = 5000
-    for name in ("trapezoid_integral_cy", "polyfit_cy", "nearest_on_segments_cy"):
+    for name in S.PARAMS:
         for impl in (module, model):
             c = Case(name, impl)
+            c.scalars["max_pts"] = 3001
             c.xs[:] = [i * 1e-3 for i in range(n)]
             c.ys[:] = [math.sin(i * 1e-3) for i in range(n)]
-            c.xs[n // 2] = Hostile(0.5, lambda c=c: c.xs.__delitem__(slice(n // 2 + 10, None)))
+            # Converting item 2500 cuts both lists short a little further on.
+            c.xs[n // 2] = Hostile(0.5, lambda c=c: (c.xs.__delitem__(slice(n // 2 + 10, None)),
+                                                     c.ys.__delitem__(slice(n // 2 + 20, None))))
             if impl is module:
                 got = c.run()
             else:

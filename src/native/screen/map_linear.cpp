@@ -43,6 +43,14 @@ inline void map4(const double* x, const double* y, const LinearView& v, v4& px, 
   clamp4(py);
 }
 
+// Lanes i, j, k, l of the eight in a and b: GCC and clang spell the two-vector shuffle
+// differently.
+#if defined(__clang__)
+#define SHUFFLE4(a, b, i, j, k, l) __builtin_shufflevector(a, b, i, j, k, l)
+#else
+#define SHUFFLE4(a, b, i, j, k, l) __builtin_shuffle(a, b, m4{i, j, k, l})
+#endif
+
 inline void map1(double x, double y, const LinearView& v, double& px, double& py) noexcept {
   data_to_screen(x, y, v.x0, v.dx, v.y0, v.dy, v.pl, v.pb, v.pw, v.ph, 0, 0, px, py);
 }
@@ -55,8 +63,8 @@ __attribute__((target_clones("avx2", "default"))) void map_linear_interleaved(
   for (; k + 4 <= m; k += 4) {
     v4 px, py;
     map4(x + k, y + k, v, px, py);
-    const v4 lo = __builtin_shuffle(px, py, m4{0, 4, 1, 5});
-    const v4 hi = __builtin_shuffle(px, py, m4{2, 6, 3, 7});
+    const v4 lo = SHUFFLE4(px, py, 0, 4, 1, 5);
+    const v4 hi = SHUFFLE4(px, py, 2, 6, 3, 7);
     store4(out + 2 * k, lo);
     store4(out + 2 * k + 4, hi);
   }
