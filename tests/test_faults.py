@@ -264,3 +264,45 @@ def test_failing_calls_fail_the_same_way_or_with_memory_error(fn, args):
         return "no error"
 
     check(call, (), held=args)
+
+
+SCRATCH_EXHAUSTED = r"""
+import resource, sys
+from skyloom._cy_utils import fn_to_screen_cy as F
+n = 4_000_000
+xs = [0.5] * n  # one float object: 32 MB of pointers
+with open("/proc/self/statm") as f:
+    used = int(f.read().split()[0]) * resource.getpagesize()
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+# Room for the result array (64 MB) but not for the scratch of 28 bytes a sample on top.
+resource.setrlimit(resource.RLIMIT_AS, (used + 96 * 2**20, hard))
+try:
+    F(xs, xs, 0, 1, 0, 1, 0, 0, 1, 1)
+except MemoryError as e:
+    tb = e.__traceback__
+    while tb.tb_next:
+        tb = tb.tb_next
+    print(type(e).__name__, tb.tb_frame.f_code.co_name, tb.tb_lineno)
+resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+del xs
+arr, out_n = F([0.0, 1.0, 2.0], [0.0, 0.0, 1.0], 0, 1, 0, 1, 0, 0, 1, 1)
+print(out_n, list(arr[: 2 * out_n]))
+"""
+
+
+@pytest.mark.skipif(
+    "LD_PRELOAD" in __import__("os").environ or not sys.platform.startswith("linux"),
+    reason="an address-space limit needs plain malloc (no sanitizer or valgrind)",
+)
+def test_scratch_from_the_native_heap_exhausted():
+    """The per-call scratch comes from malloc, which the interpreter's fault hooks do not reach:
+    an address-space limit makes it fail. MemoryError at its line; the next call works."""
+    import subprocess
+
+    out = subprocess.run([sys.executable, "-c", SCRATCH_EXHAUSTED], capture_output=True,
+                         text=True, timeout=120)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.splitlines() == [
+        "MemoryError skyloom._cy_utils.fn_to_screen_cy 219",
+        "2 [0.0, 0.0, 2.0, -1.0]",
+    ]
