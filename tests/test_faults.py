@@ -110,11 +110,15 @@ def check(fn, args, kwargs=None, held=()):
     try:
         errors = [MemoryError() for _ in range(32)]  # fills the interpreter's cache of them
         del errors
-        # Caches that a failing allocation keeps from filling fill over the first few sweeps.
-        for _ in range(5):
+        # Caches and free lists that failing allocations keep from filling fill over the first
+        # sweeps (over tens of them on newer interpreters): warm until two sweeps running leave
+        # the block count as it was.
+        still = 0
+        for _ in range(40):
             blocks = sys.getallocatedblocks()
             sweep(call, expected)
-            if sys.getallocatedblocks() == blocks:
+            still = still + 1 if sys.getallocatedblocks() == blocks else 0
+            if still == 2:
                 break
         # Small ints and None are shared by everyone: their counts move with the test's own work.
         objects = [
