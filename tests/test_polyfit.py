@@ -6,6 +6,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+import surface
 from helpers import assert_entry, entries, leak_check
 from skyloom._cy_utils import polyfit_cy
 
@@ -21,39 +22,9 @@ def bits(values):
 def reference_fit(xn, yn, deg):
     """The normal equations solved by Gauss-Jordan elimination, one rounding per operation."""
     d = min(deg + 1, 10)
-    vtv = [0.0] * (d * d)
-    vty = [0.0] * d
-    for xi, yi in zip(xn, yn):
-        xi, yi = float(xi), float(yi)
-        row = [0.0] * d
-        row[d - 1] = 1.0
-        for c in range(d - 2, -1, -1):
-            row[c] = xi * row[c + 1]
-        for r in range(d):
-            for c in range(d):
-                vtv[r * d + c] = row[r] * row[c] + vtv[r * d + c]
-            vty[r] = yi * row[r] + vty[r]
-    for j in range(d):
-        e, best = j, abs(vtv[j * d + j])
-        for k in range(j + 1, d):
-            if abs(vtv[k * d + j]) > best:
-                e, best = k, abs(vtv[k * d + j])
-        if e != j:
-            for c in range(d):
-                vtv[j * d + c], vtv[e * d + c] = vtv[e * d + c], vtv[j * d + c]
-            vty[j], vty[e] = vty[e], vty[j]
-        piv = vtv[j * d + j]
-        if piv == 0.0:
-            continue
-        for c in range(d):
-            vtv[j * d + c] = vtv[j * d + c] / piv
-        vty[j] = vty[j] / piv
-        for r in range(d):
-            if r != j:
-                f = vtv[r * d + j]
-                for c in range(d):
-                    vtv[r * d + c] = vtv[r * d + c] - f * vtv[j * d + c]
-                vty[r] = vty[r] - f * vty[j]
+    vtv, vty = [0.0] * (d * d), [0.0] * d
+    surface.accumulate(d, [(float(x), float(y)) for x, y in zip(xn, yn)], vtv, vty)
+    surface.solve(d, vtv, vty)
     return vty
 
 
