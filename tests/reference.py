@@ -71,13 +71,18 @@ def decimated_indices(n, max_pts):
 def nearest(mx, my, xs, ys, *view):
     if not xs:
         return None
-    xi0, yi0 = float(xs[0]), float(ys[0])
+    return nearest_over(mx, my, len(xs), lambda i: (float(xs[i]), float(ys[i])), view)
+
+
+def nearest_over(mx, my, n, vertex, view):
+    """The nearest point of the n >= 1 vertices that vertex(i) reads and converts, in order."""
+    xi0, yi0 = vertex(0)
     p0x, p0y = to_screen(xi0, yi0, *view)
-    if len(xs) == 1:
+    if n == 1:
         return (xi0, yi0, c_hypot(p0x - mx, p0y - my))
     bd, bxi, byi = DBL_MAX, 0.0, 0.0
-    for i in range(len(xs) - 1):
-        xi1, yi1 = float(xs[i + 1]), float(ys[i + 1])
+    for i in range(n - 1):
+        xi1, yi1 = vertex(i + 1)
         p1x, p1y = to_screen(xi1, yi1, *view)
         sx, sy = p1x - p0x, p1y - p0y
         sl2 = sx * sx + sy * sy

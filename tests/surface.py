@@ -11,7 +11,7 @@ import array
 import struct
 import warnings
 
-from reference import DBL_MAX, c_hypot, div, to_screen
+from reference import DBL_MAX, div, nearest_over, to_screen
 
 VIEW = ("x0", "dx", "y0", "dy", "pl", "pb", "pw", "ph")
 PARAMS = {
@@ -259,30 +259,7 @@ def nearest_on_segments_cy(mx, my, xs, ys, x0, dx, y0, dy, pl, pb, pw, ph, lx, l
     if n == 0:
         return None
     view = (x0, dx, y0, dy, pl, pb, pw, ph, lx, ly)
-    xi0 = read(xs, 0)
-    yi0 = read(ys, 0)
-    p0x, p0y = to_screen(xi0, yi0, *view)
-    if n == 1:
-        return (xi0, yi0, c_hypot(p0x - mx, p0y - my))
-    bd, bxi, byi = DBL_MAX, 0.0, 0.0
-    for i in range(n - 1):
-        xi1 = read(xs, i + 1)
-        yi1 = read(ys, i + 1)
-        p1x, p1y = to_screen(xi1, yi1, *view)
-        sx, sy = p1x - p0x, p1y - p0y
-        sl2 = sx * sx + sy * sy
-        t = 0.0
-        if not sl2 < 1e-10:
-            t = div((mx - p0x) * sx + (my - p0y) * sy, sl2)
-            if t < 0:
-                t = 0.0
-            elif t > 1:
-                t = 1.0
-        d = c_hypot((sx * t + p0x) - mx, (sy * t + p0y) - my)
-        if d < bd:
-            bd, bxi, byi = d, (xi1 - xi0) * t + xi0, (yi1 - yi0) * t + yi0
-        p0x, p0y, xi0, yi0 = p1x, p1y, xi1, yi1
-    return (bxi, byi, bd)
+    return nearest_over(mx, my, n, lambda i: (read(xs, i), read(ys, i)), view)
 
 
 KERNELS = {
