@@ -5,7 +5,7 @@ import pickle
 
 import pytest
 
-from skyloom._cy_utils import decimated_to_screen_cy
+from skyloom._cy_utils import decimated_to_screen_cy, fn_to_screen_cy
 
 IDENT = (0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 1.0, 1.0, 0, 0)
 
@@ -58,3 +58,18 @@ def test_result_slices_copies_and_pickles():
     assert buf[2:6] == array.array("d", list(buf)[2:6])
     for clone in (pickle.loads(pickle.dumps(buf, 2)), copy.copy(buf), copy.deepcopy(buf)):
         assert type(clone) is array.array and clone == buf
+
+
+@pytest.mark.parametrize("make", [
+    lambda: decimated_to_screen_cy([1.0, 2.0], [4.0, 5.0], 9, *IDENT)[0],
+    lambda: fn_to_screen_cy([1.0, 2.0], [4.0, 5.0], *IDENT[:8])[0],
+], ids=["decimated", "fn_to_screen"])
+def test_results_made_in_reused_memory_can_grow(make):
+    # Freed blocks of an array object's size, every bit set: a field that creation leaves partly
+    # unset (the export count) would then claim exports and refuse resizing.
+    junk = [b"\xff" * (64 - bytes.__basicsize__ + 1) for _ in range(2000)]
+    del junk
+    bufs = [make() for _ in range(500)]
+    for buf in bufs:
+        buf.append(1.0)
+        assert buf[-1] == 1.0

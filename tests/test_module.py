@@ -263,3 +263,58 @@ def test_failed_import(setup, error, line):
     assert lines[0].startswith(error)
     assert lines[1] == str([("init skyloom._cy_utils", "skyloom/_cy_utils.cpp", line)])
     assert lines[2] == "1.0 <class 'type'>"
+
+
+# A lookup of the exec step that raises: a key of the same hash as the name looked up, whose
+# comparison answers "different" `skip` times once armed, then raises, then claims equality (so
+# a lookup that swallowed the error would go on to replace that key's entry).
+@pytest.mark.parametrize(
+    "where, name, skip, line",
+    [("sys.modules", "skyloom._cy_utils", 0, 1), ("module.__dict__", "_am", 1, 8)],
+    ids=["sys.modules", "namespace"],
+)
+def test_failing_lookup_at_import_propagates(where, name, skip, line):
+    rc, out, err = run_python(
+        """
+        import importlib.util, sys, traceback
+
+        class Boom(Exception):
+            pass
+
+        class Key(str):
+            calls = None
+            def __hash__(self):
+                return str.__hash__(self)
+            def __eq__(self, other):
+                if Key.calls is None:
+                    return False
+                Key.calls += 1
+                if Key.calls <= %(skip)d:
+                    return False
+                if Key.calls == %(skip)d + 1:
+                    raise Boom()
+                return True
+
+        spec = importlib.util.find_spec("skyloom._cy_utils")
+        module = importlib.util.module_from_spec(spec)
+        planted = object()
+        %(where)s[Key(%(name)r)] = planted
+        Key.calls = 0
+        try:
+            spec.loader.exec_module(module)
+        except Boom as e:
+            tb = traceback.extract_tb(e.__traceback__)
+            print([(f.name, f.filename, f.lineno) for f in tb if f.name.startswith("init")])
+        else:
+            print("imported")
+        Key.calls = 1 << 30  # equal to the planted key from now on
+        print(%(where)s[Key(%(name)r)] is planted)
+        """
+        % dict(where=where, name=name, skip=skip)
+    )
+    assert rc == 0, err
+    assert err == ""
+    assert out.splitlines() == [
+        str([("init skyloom._cy_utils", "skyloom/_cy_utils.cpp", line)]),
+        "True",
+    ]

@@ -11,15 +11,6 @@ namespace skyloom {
 
 namespace {
 
-// The array module's object layout (64 bytes on a 64-bit interpreter; checked at import).
-struct ArrayObject {
-  PyObject_VAR_HEAD char* ob_item;
-  Py_ssize_t allocated;
-  const void* ob_descr;
-  PyObject* weakreflist;
-  int ob_exports;
-};
-
 constexpr char kCreationStep[] = "skyloom._cy_utils.make_double_array";
 constexpr int kCreationLine = 1;
 
@@ -32,9 +23,9 @@ constexpr int kCreationLine = 1;
 
 PyObject* make_double_array(Py_ssize_t n) noexcept {
   if (n < 0) {
-    // The function, not the macro of the same name: the message must not carry this file's
-    // build path.
-    (PyErr_BadInternalCall)();
+    // The bad-internal-call error, raised directly: the interpreter's helper asserts on a
+    // debug build, and its macro form would put this file's build path in the message.
+    PyErr_SetString(PyExc_SystemError, "bad argument to internal function");
     return creation_failed();
   }
   auto* tmpl = reinterpret_cast<ArrayObject*>(g_module.double_template);

@@ -6,6 +6,23 @@
 
 namespace skyloom {
 
+// The array module's object record for the interpreter version compiled for: double arrays are
+// made by filling it in, and the import refuses an array type whose instances are smaller (and
+// warns when they are larger). Every fact about that layout lives here.
+struct ArrayObject {
+  PyObject_VAR_HEAD char* ob_item;
+  Py_ssize_t allocated;
+  const void* ob_descr;
+  PyObject* weakreflist;
+#if PY_VERSION_HEX >= 0x03090000
+  Py_ssize_t ob_exports;  // widened from int in 3.9
+#else
+  int ob_exports;
+#endif
+};
+constexpr Py_ssize_t kArrayObjectSize = sizeof(ArrayObject);
+static_assert(sizeof(void*) != 8 || kArrayObjectSize == 64, "the 64-bit layout is 64 bytes");
+
 // A new array.array of typecode "d" with n items of uninitialised storage (no constructor
 // runs, nothing is zero-filled). On failure the exception is set, the creation step's own
 // traceback entry is added and nullptr returned; the caller then adds its entry.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "frame/compat.h"
+#include "frame/darray.h"
 #include "frame/function.h"
 #include "frame/state.h"
 #include "frame/traceback.h"
@@ -17,7 +18,6 @@ namespace {
 
 constexpr char kModuleName[] = "skyloom._cy_utils";
 constexpr char kInitName[] = "init skyloom._cy_utils";
-constexpr Py_ssize_t kArraySize = 64;  // the array object's layout that double arrays fill in
 
 FunctionDef* const kFunctions[] = {&kNearestOnSegments, &kDecimatedToScreen, &kTrapezoidIntegral,
                                    &kFnToScreen, &kPolyfit};
@@ -81,36 +81,51 @@ bool fetch_array_type() noexcept {
     return false;
   }
   Py_ssize_t size = reinterpret_cast<PyTypeObject*>(type.get())->tp_basicsize;
-  if (size < kArraySize) {
+  if (size < kArrayObjectSize) {
     PyErr_Format(PyExc_ValueError,
                  "array.array size changed, may indicate binary incompatibility. Expected %zd "
                  "bytes from C header, got %zd from PyObject",
-                 kArraySize, size);
+                 kArrayObjectSize, size);
     return false;
   }
-  if (size > kArraySize &&
+  if (size > kArrayObjectSize &&
       PyErr_WarnFormat(PyExc_RuntimeWarning, 0,
                        "array.array size changed, may indicate binary incompatibility. Expected "
                        "%zd bytes from C header, got %zd from PyObject",
-                       kArraySize, size) < 0) {
+                       kArrayObjectSize, size) < 0) {
     return false;
   }
   Py_XSETREF(g_module.array_type, reinterpret_cast<PyTypeObject*>(type.release()));
   return true;
 }
 
+// mapping[key] into out: 1 when present, 0 when missing, -1 with the lookup's own exception set
+// (a key's __eq__ may raise, and so may a lack of memory).
+int lookup(PyObject* mapping, const char* key, Ref& out) noexcept {
+  Ref k(PyUnicode_FromString(key));
+  if (!k) return -1;
+  if (PyDict_CheckExact(mapping)) {
+    out = Ref::borrow(PyDict_GetItemWithError(mapping, k.get()));
+    return out ? 1 : PyErr_Occurred() ? -1 : 0;
+  }
+  out.reset(PyObject_GetItem(mapping, k.get()));
+  if (out) return 1;
+  if (!PyErr_ExceptionMatches(PyExc_KeyError)) return -1;
+  PyErr_Clear();
+  return 0;
+}
+
 // The global `name` of the namespace, falling back to builtins.
 PyObject* lookup_global(const char* name) noexcept {
-  PyObject* v = PyDict_GetItemString(g_module.dict, name);
-  if (v == nullptr)
-    v = PyObject_GetAttrString(g_module.builtins, name);
-  else
-    Py_INCREF(v);
-  if (v == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+  Ref v;
+  const int found = lookup(g_module.dict, name, v);
+  if (found != 0) return v.release();  // the value, or nullptr when the lookup raised
+  v.reset(PyObject_GetAttrString(g_module.builtins, name));
+  if (!v && PyErr_ExceptionMatches(PyExc_AttributeError)) {
     PyErr_Clear();
     PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
   }
-  return v;
+  return v.release();
 }
 
 // The double-array template: _am.array("d"), checked to be an array.array.
@@ -134,8 +149,11 @@ bool make_template() noexcept {
 int build_namespace(PyObject* module) noexcept {
   if (!ready_function_type()) return 1;
   PyObject* modules = PyImport_GetModuleDict();
-  PyObject* registered = PyDict_GetItemString(modules, kModuleName);
-  if (registered == nullptr && PyDict_SetItemString(modules, kModuleName, module) < 0) return 1;
+  Ref registered;
+  const int found = lookup(modules, kModuleName, registered);
+  if (found < 0 || (found == 0 && PyMapping_SetItemString(modules, kModuleName, module) < 0)) {
+    return 1;
+  }
 
   Ref codes[5];
   for (int k = 0; k < 5; ++k) {
