@@ -1,0 +1,26 @@
+// The trapezoid integral of a series over an x window, point by point in index order: a segment
+// counts when both of its ends lie in [lo, hi]; nothing is interpolated at the window's edges.
+// Pure C++: the kernels feed it points from lists or buffers.
+#pragma once
+
+namespace skyloom {
+
+struct Trapezoid {
+  double lo, hi;
+  double total = 0.0;
+  double px = 0.0, py = 0.0;  // the last point inside the window
+  bool hp = false;            // whether the previous point was inside
+
+  void operator()(double cx, double cy) noexcept {
+    if (lo > cx || cx > hi) {  // a NaN x fails both tests: it counts as inside
+      hp = false;
+      return;
+    }
+    if (hp) total += ((cx - px) * (py + cy)) * 0.5;
+    px = cx;
+    py = cy;
+    hp = true;
+  }
+};
+
+}  // namespace skyloom

@@ -1,0 +1,50 @@
+// Running a kernel on buffers with the interpreter lock released, taking it back briefly at
+// coarse intervals so that Ctrl-C and other signal handlers still run during long calls.
+#pragma once
+
+#include <cstdint>
+
+#include "frame/pyref.h"
+
+namespace skyloom::kernels {
+
+// Below this many points a call keeps the lock: releasing it would cost more than it frees.
+constexpr std::int64_t kReleaseFrom = 1 << 14;
+// Points read between two looks for pending signals (about a millisecond of work).
+constexpr std::int64_t kPollEvery = 1 << 18;
+
+class Unlocked {
+ public:
+  explicit Unlocked(bool release) noexcept : ts_(release ? PyEval_SaveThread() : nullptr) {}
+  Unlocked(const Unlocked&) = delete;
+  Unlocked& operator=(const Unlocked&) = delete;
+  ~Unlocked() { relock(); }
+
+  // Takes the lock back for good, e.g. to build the result.
+  void relock() noexcept {
+    if (ts_ != nullptr) PyEval_RestoreThread(ts_);
+    ts_ = nullptr;
+  }
+
+  // Counts points read; every kPollEvery of them runs pending signal handlers with the lock
+  // held. False when a handler raised (its exception is set).
+  bool poll(std::int64_t points) noexcept {
+    since_ += points;
+    if (since_ < kPollEvery) return true;
+    since_ = 0;
+    return check_signals();
+  }
+
+ private:
+  [[gnu::cold]] bool check_signals() noexcept {
+    if (ts_ != nullptr) PyEval_RestoreThread(ts_);
+    const bool ok = PyErr_CheckSignals() == 0;
+    if (ts_ != nullptr) ts_ = PyEval_SaveThread();
+    return ok;
+  }
+
+  PyThreadState* ts_;
+  std::int64_t since_ = 0;
+};
+
+}  // namespace skyloom::kernels
