@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <iterator>
 
+#include "analysis/trapezoid_core.h"
 #include "frame/binding.h"
 #include "frame/convert.h"
 #include "frame/function.h"
@@ -23,25 +24,6 @@ bool bound_value(PyObject* o, double open, double& out) noexcept {
   }
   return to_double(o, out);
 }
-
-// One point of the series: a segment counts when both of its ends lie in [lo, hi].
-struct Trapezoid {
-  double lo, hi;
-  double total = 0.0;
-  double px = 0.0, py = 0.0;  // the last point inside the window
-  bool hp = false;            // whether the previous point was inside
-
-  void operator()(double cx, double cy) noexcept {
-    if (lo > cx || cx > hi) {  // a NaN x fails both tests: it counts as inside
-      hp = false;
-      return;
-    }
-    if (hp) total += ((cx - px) * (py + cy)) * 0.5;
-    px = cx;
-    py = cy;
-    hp = true;
-  }
-};
 
 PyObject* trapezoid_integral(const Value* a) noexcept {
   const FunctionDef& def = kTrapezoidIntegral;
