@@ -22,13 +22,14 @@ FORMATS = {
 
 
 def exact(v):
-    """Every result, floats as their bits (NaN payload and the sign of zero included)."""
+    """Every result, floats as their bits (the sign of zero included). NaNs are all alike: which
+    operand's NaN an operation passes on is the compiler's choice of operand order."""
     if isinstance(v, float):
-        return ("float", struct.pack("<d", v))
+        return ("float", "nan" if v != v else struct.pack("<d", v))
     if isinstance(v, (tuple, list)):
         return (type(v).__name__, [exact(x) for x in v])
     if isinstance(v, array.array):
-        return ("array", v.typecode, v.tobytes())
+        return ("array", v.typecode, [exact(x) for x in v])
     return (type(v).__name__, v)
 
 
@@ -72,6 +73,43 @@ def test_trapezoid_integral(data, n, lo, hi):
     want = exact(cy.trapezoid_integral_cy(xl, yl, lo, hi))
     assert exact(kernels.trapezoid_integral(xb, yb, lo, hi)) == want
     assert exact(kernels.trapezoid_integral(xl, yl, lo, hi)) == want
+
+
+VIEWS = st.tuples(
+    *[st.floats(allow_nan=False, allow_infinity=False, min_value=-1e3, max_value=1e3)] * 8
+) | st.tuples(*[st.floats(width=32)] * 8)
+FLAGS = st.tuples(st.booleans(), st.booleans())
+
+
+def same_call(list_fn, kernel_fn, args_for):
+    """The kernel on buffers and on lists, and the list function on lists, all alike."""
+    want = exact(list_fn(*args_for(True)))
+    assert exact(kernel_fn(*args_for(False))) == want
+    assert exact(kernel_fn(*args_for(True))) == want
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.data(), LENGTHS, VIEWS, FLAGS, st.floats(-1e3, 1e3), st.floats(-1e3, 1e3))
+def test_nearest_on_segments(data, n, view, flags, mx, my):
+    (xb, xl), (yb, yl) = data.draw(series(n)), data.draw(series(n))
+    same_call(cy.nearest_on_segments_cy, kernels.nearest_on_segments,
+              lambda lists: (mx, my, xl if lists else xb, yl if lists else yb) + view + flags)
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.data(), LENGTHS, VIEWS, FLAGS, st.integers(0, 400))
+def test_decimated_to_screen(data, n, view, flags, max_pts):
+    (xb, xl), (yb, yl) = data.draw(series(n)), data.draw(series(n))
+    same_call(cy.decimated_to_screen_cy, kernels.decimated_to_screen,
+              lambda lists: (xl if lists else xb, yl if lists else yb, max_pts) + view + flags)
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.data(), LENGTHS, st.integers(0, 12))
+def test_polyfit(data, n, deg):
+    (xb, xl), (yb, yl) = data.draw(series(n)), data.draw(series(n))
+    same_call(cy.polyfit_cy, kernels.polyfit,
+              lambda lists: (xl if lists else xb, yl if lists else yb, deg))
 
 
 def test_ys_longer_than_xs_is_read_to_the_length_of_xs():

@@ -4,38 +4,24 @@
 #include <cstring>
 
 #include "frame/compat.h"
-#include "frame/state.h"
-#include "frame/traceback.h"
 
 namespace skyloom {
 
-namespace {
-
-constexpr char kCreationStep[] = "skyloom._cy_utils.make_double_array";
-constexpr int kCreationLine = 1;
-
-[[gnu::cold]] PyObject* creation_failed() noexcept {
-  add_traceback(kCreationStep, kCreationLine);
-  return nullptr;
-}
-
-}  // namespace
-
-PyObject* make_double_array(Py_ssize_t n) noexcept {
+PyObject* clone_double_array(PyObject* tmpl_obj, Py_ssize_t n) noexcept {
   if (n < 0) {
     // The bad-internal-call error, raised directly: the interpreter's helper asserts on a
     // debug build, and its macro form would put this file's build path in the message.
     PyErr_SetString(PyExc_SystemError, "bad argument to internal function");
-    return creation_failed();
+    return nullptr;
   }
-  auto* tmpl = reinterpret_cast<ArrayObject*>(g_module.double_template);
+  auto* tmpl = reinterpret_cast<ArrayObject*>(tmpl_obj);
   constexpr size_t item_size = sizeof(double);  // the template's descriptor is typecode "d"
   const size_t nbytes = static_cast<size_t>(n) * item_size;
   if (nbytes / item_size != static_cast<size_t>(n)) {
     PyErr_NoMemory();
-    return creation_failed();
+    return nullptr;
   }
-  PyTypeObject* type = Py_TYPE(g_module.double_template);
+  PyTypeObject* type = Py_TYPE(tmpl_obj);
   Ref obj;
   if (type->tp_alloc == PyType_GenericAlloc && type->tp_basicsize == sizeof(ArrayObject) &&
       type->tp_itemsize == 0 && !PyType_IS_GC(type) && !(type->tp_flags & Py_TPFLAGS_HEAPTYPE)) {
@@ -44,13 +30,13 @@ PyObject* make_double_array(Py_ssize_t n) noexcept {
     auto* raw = static_cast<ArrayObject*>(PyObject_Malloc(sizeof(ArrayObject)));
     if (raw == nullptr) {
       PyErr_NoMemory();
-      return creation_failed();
+      return nullptr;
     }
     raw->ob_exports = 0;
     obj = Ref(PyObject_INIT(raw, type));
   } else {
     obj = Ref(type->tp_alloc(type, 0));
-    if (!obj) return creation_failed();
+    if (!obj) return nullptr;
   }
   auto* a = reinterpret_cast<ArrayObject*>(obj.get());
   a->ob_descr = tmpl->ob_descr;
@@ -65,7 +51,7 @@ PyObject* make_double_array(Py_ssize_t n) noexcept {
     a->allocated = 0;
     obj.reset();
     PyErr_NoMemory();
-    return creation_failed();
+    return nullptr;
   }
   return obj.release();
 }

@@ -23,9 +23,13 @@ struct ArrayObject {
 constexpr Py_ssize_t kArrayObjectSize = sizeof(ArrayObject);
 static_assert(sizeof(void*) != 8 || kArrayObjectSize == 64, "the 64-bit layout is 64 bytes");
 
-// A new array.array of typecode "d" with n items of uninitialised storage (no constructor
-// runs, nothing is zero-filled). On failure the exception is set, the creation step's own
-// traceback entry is added and nullptr returned; the caller then adds its entry.
+// A new array.array of typecode "d" like tmpl (an array('d')), with n items of uninitialised
+// storage: no constructor runs, nothing is zero-filled. On failure the exception is set and
+// nullptr returned.
+PyObject* clone_double_array(PyObject* tmpl, Py_ssize_t n) noexcept;
+
+// The same from _cy_utils's template; a failure also adds the creation step's own traceback
+// entry, after which the caller adds its entry.
 PyObject* make_double_array(Py_ssize_t n) noexcept;
 
 // The screen-polyline result (buf, count): takes buf over on success; on failure (no memory)

@@ -20,6 +20,14 @@ class ListSource {
     y = sy_;
     return true;
   }
+  template <class Index>
+  bool block_at(std::int32_t from, std::int32_t count, Index idx, const double*& x,
+                const double*& y) noexcept {
+    if (!s_.gather_at(from, count, idx, sx_, sy_)) return false;
+    x = sx_;
+    y = sy_;
+    return true;
+  }
   bool poll() noexcept { return PyErr_CheckSignals() == 0; }
 
  private:

@@ -2,10 +2,13 @@
 // with the interpreter lock released while buffers are read. Per-module state only, so the module
 // can be loaded into any number of interpreters.
 #include <cfloat>
+#include <cmath>
 #include <cstdlib>
 #include <iterator>
 #include <memory>
 
+#include "analysis/nearest_core.h"
+#include "analysis/polyfit_core.h"
 #include "analysis/trapezoid_core.h"
 #include "frame/compat.h"
 #include "frame/convert.h"
@@ -14,6 +17,8 @@
 #include "kernels/args.h"
 #include "kernels/series.h"
 #include "kernels/unlocked.h"
+#include "screen/decimate_core.h"
+#include "screen/mapping.h"
 #include "source/blocks.h"
 
 namespace skyloom::kernels {
@@ -42,24 +47,26 @@ struct Scratch {
   }
 };
 
-// Reads both series of a call, lists or buffers, and runs f(source, n) with a block source over
-// them; buffers of kReleaseFrom points or more are read with the lock released. Returns what f
-// returns, or Stop::kSource with the exception set when the series can't be read.
+// Runs f(source, work) with a block source over the two series of a call (xs holding n items),
+// lists or buffers, and work for 2 * kBlock doubles of the kernel's own. When the kernel reads
+// kReleaseFrom points or more from buffers, it runs with the interpreter lock released; f then
+// must not touch Python objects. Returns
+// what f returns, or Stop::kSource with the exception set when scratch can't be had.
 template <class F>
 Stop with_source(const SeriesArgs& args, PyObject* xs, PyObject* ys, const char* xname,
-                 const char* yname, std::int32_t n, F&& f) noexcept {
+                 const char* yname, std::int32_t n, std::int32_t points, F&& f) noexcept {
   Scratch scratch;
   if (args.lists()) {
-    if (!scratch.allocate(2 * ListSource::kBlock)) return Stop::kSource;
+    if (!scratch.allocate(4 * ListSource::kBlock)) return Stop::kSource;
     const Series s(xs, ys, xname, yname, n);
     ListSource src(s, scratch.p.get());
-    return f(src, n);
+    return f(src, scratch.p.get() + 2 * ListSource::kBlock);
   }
-  if (!scratch.allocate(2 * kBufferBlock)) return Stop::kSource;
-  Unlocked unlocked(n >= kReleaseFrom);
+  if (!scratch.allocate(4 * kBufferBlock)) return Stop::kSource;
+  Unlocked unlocked(points >= kReleaseFrom);
   auto poll = [&unlocked](std::int64_t points) { return unlocked.poll(points); };
   BufferSource<decltype(poll)> src(args.x(), args.y(), scratch.p.get(), poll);
-  return f(src, n);
+  return f(src, scratch.p.get() + 2 * kBufferBlock);
 }
 
 // The length of xs: a list's (None raising the len() TypeError), or a buffer's.
@@ -67,6 +74,23 @@ bool series_length(const SeriesArgs& args, PyObject* xs, std::int32_t& n) noexce
   if (args.lists()) return number_list_length(xs, n);
   n = args.n();
   return true;
+}
+
+// Converts count arguments to doubles, in order.
+bool doubles(PyObject* const* a, int count, double* out) noexcept {
+  for (int k = 0; k < count; ++k) {
+    if (!to_double(a[k], out[k])) return false;
+  }
+  return true;
+}
+
+// The view window and plot rectangle from a[0 ... 7], the log flags from lx and ly.
+bool mapping(PyObject* const* a, PyObject* lx, PyObject* ly, Mapping& m) noexcept {
+  double v[8];
+  if (!doubles(a, 8, v)) return false;
+  m.w = LinearView{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
+  m.lx = m.ly = 0;
+  return (lx == nullptr || to_flag(lx, m.lx)) && (ly == nullptr || to_flag(ly, m.ly));
 }
 
 // A window bound: None leaves that end open at the largest finite double.
@@ -78,9 +102,17 @@ bool bound_value(PyObject* o, double open, double& out) noexcept {
   return to_double(o, out);
 }
 
-constexpr const char* kTrapezoidParams[] = {"xs", "ys", "x_lo", "x_hi"};
-constexpr Signature kTrapezoid = {"trapezoid_integral", kTrapezoidParams,
-                                  static_cast<int>(std::size(kTrapezoidParams)), 0};
+#define SIGNATURE(var, fname, ...)                                      \
+  constexpr const char* var##_params[] = {__VA_ARGS__};                 \
+  constexpr Signature var = {fname, var##_params,                       \
+                             static_cast<int>(std::size(var##_params)), 0}
+
+SIGNATURE(kTrapezoid, "trapezoid_integral", "xs", "ys", "x_lo", "x_hi");
+SIGNATURE(kNearest, "nearest_on_segments", "mx", "my", "xs", "ys", "x0", "dx", "y0", "dy", "pl",
+          "pb", "pw", "ph", "lx", "ly");
+SIGNATURE(kDecimated, "decimated_to_screen", "xs", "ys", "max_pts", "x0", "dx", "y0", "dy", "pl",
+          "pb", "pw", "ph", "lx", "ly");
+SIGNATURE(kPolyfit, "polyfit", "xn", "yn", "deg");
 
 PyObject* trapezoid_integral(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) noexcept {
@@ -95,7 +127,7 @@ PyObject* trapezoid_integral(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   if (!bound_value(a[2], -DBL_MAX, lo) || !bound_value(a[3], DBL_MAX, hi)) return nullptr;
 
   Trapezoid t{lo, hi};
-  const Stop stop = with_source(series, a[0], a[1], "xs", "ys", n, [&t](auto& src, std::int32_t n) {
+  const Stop stop = with_source(series, a[0], a[1], "xs", "ys", n, n, [&](auto& src, double*) {
     return for_each_block(src, 0, n, [&t](const double* x, const double* y, std::int32_t m, auto) {
       Trapezoid local = t;  // its running sums in registers
       for (std::int32_t k = 0; k < m; ++k) local(x[k], y[k]);
@@ -106,13 +138,124 @@ PyObject* trapezoid_integral(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   return PyFloat_FromDouble(t.total);
 }
 
+// (x, y, d) as a new tuple of three floats.
+PyObject* triple(double x, double y, double d) noexcept {
+  return Py_BuildValue("(ddd)", x, y, d);
+}
+
+PyObject* nearest_on_segments(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) noexcept {
+  PyObject* a[kMaxArgs];
+  if (!bind(kNearest, args, nargs, kwnames, a)) return nullptr;
+  double m[2];
+  Mapping map;
+  if (!doubles(a, 2, m) || !mapping(a + 4, a[12], a[13], map)) return nullptr;
+  SeriesArgs series;
+  if (!series.open(kNearest.name, a[2], a[3], "xs", "ys")) return nullptr;
+  std::int32_t n;
+  if (!series_length(series, a[2], n)) return nullptr;
+  if (n == 0) Py_RETURN_NONE;
+
+  nearest::Vertex v0{};
+  nearest::Best best;
+  const Stop stop = with_source(series, a[2], a[3], "xs", "ys", n, n, [&](auto& src, double* work) {
+    const double *x, *y;
+    if (!src.block(0, 1, x, y)) return Stop::kSource;
+    v0 = nearest::Vertex{x[0], y[0], 0.0, 0.0};
+    map.point(v0.x, v0.y, v0.px, v0.py);
+    if (n == 1) return Stop::kNone;
+    return nearest::scan(src, n, map, m[0], m[1], v0, work, best);
+  });
+  if (stop != Stop::kNone) return nullptr;
+  if (n == 1) return triple(v0.x, v0.y, std::hypot(v0.px - m[0], v0.py - m[1]));
+  return triple(best.bxi, best.byi, best.bd);
+}
+
+PyObject* decimated_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) noexcept {
+  PyObject* a[kMaxArgs];
+  if (!bind(kDecimated, args, nargs, kwnames, a)) return nullptr;
+  std::int32_t max_pts;
+  Mapping map;
+  if (!to_int32(a[2], max_pts) || !mapping(a + 3, a[11], a[12], map)) return nullptr;
+  if (max_pts < 0) {
+    PyErr_Format(PyExc_ValueError, "max_pts must not be negative, got %d", max_pts);
+    return nullptr;
+  }
+  SeriesArgs series;
+  if (!series.open(kDecimated.name, a[0], a[1], "xs", "ys")) return nullptr;
+  std::int32_t n;
+  if (!series_length(series, a[0], n)) return nullptr;
+  const std::int32_t out_n = max_pts < n ? max_pts : n;
+  Ref buf(clone_double_array(state(module)->double_template, 2 * Py_ssize_t{out_n}));
+  if (!buf) return nullptr;
+  if (out_n > 0) {
+    double* out = reinterpret_cast<double*>(reinterpret_cast<ArrayObject*>(buf.get())->ob_item);
+    const Stop stop = with_source(series, a[0], a[1], "xs", "ys", n, out_n, [&](auto& src, double*) {
+      const Stop s = decimate::strided(src, n, out_n, map, out);
+      if (s != Stop::kNone) return s;
+      return decimate::last(src, n, out_n, map, out) ? Stop::kNone : Stop::kSource;
+    });
+    if (stop != Stop::kNone) return nullptr;
+  }
+  return polyline_result(buf, out_n);
+}
+
+PyObject* polyfit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  PyObject* a[kMaxArgs];
+  if (!bind(kPolyfit, args, nargs, kwnames, a)) return nullptr;
+  std::int32_t deg;
+  if (!to_int32(a[2], deg)) return nullptr;
+  SeriesArgs series;
+  if (!series.open(kPolyfit.name, a[0], a[1], "xn", "yn")) return nullptr;
+  const int d = polyfit::coefficient_count(deg);
+  std::int32_t n;
+  if (!series_length(series, a[0], n)) return nullptr;
+  if (d <= 0 && n > 0) {
+    PyErr_Format(PyExc_ValueError, "polyfit() needs deg >= 0 for a non-empty xn, got deg %d",
+                 static_cast<int>(deg));
+    return nullptr;
+  }
+  const int dc = d > 0 ? d : 0;
+  double vty[polyfit::kMaxD] = {};
+  if (n > 0) {
+    double vtv[polyfit::kMaxD * polyfit::kMaxD] = {};
+    const Stop stop = with_source(series, a[0], a[1], "xn", "yn", n, n, [&](auto& src, double*) {
+      return for_each_block(src, 0, n, [&](const double* x, const double* y, std::int32_t m,
+                                           auto) { polyfit::accumulate(d, x, y, m, vtv, vty); });
+    });
+    if (stop != Stop::kNone) return nullptr;
+    polyfit::solve(dc, vtv, vty);
+  }
+  Ref list(PyList_New(dc));
+  if (!list) return nullptr;
+  for (int k = 0; k < dc; ++k) {
+    PyObject* f = PyFloat_FromDouble(vty[k]);
+    if (f == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), k, f);
+  }
+  return list.release();
+}
+
+#define METHOD(name, doc)                                                                 \
+  {                                                                                       \
+    #name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(name)),             \
+        METH_FASTCALL | METH_KEYWORDS, doc                                                \
+  }
+
 PyMethodDef kernel_methods[] = {
-    {"trapezoid_integral", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
-                               trapezoid_integral)),
-     METH_FASTCALL | METH_KEYWORDS,
-     "trapezoid_integral($module, /, xs, ys, x_lo, x_hi)\n--\n\n"
-     "The trapezoid integral of the series over the x window [x_lo, x_hi] (None leaves an end "
-     "open); only segments with both ends inside the window count."},
+    METHOD(decimated_to_screen,
+           "decimated_to_screen($module, /, xs, ys, max_pts, x0, dx, y0, dy, pl, pb, pw, ph, lx, "
+           "ly)\n--\n\nA long series strided to at most max_pts screen points."),
+    METHOD(nearest_on_segments,
+           "nearest_on_segments($module, /, mx, my, xs, ys, x0, dx, y0, dy, pl, pb, pw, ph, lx, "
+           "ly)\n--\n\nThe point of the drawn series nearest to the pixel (mx, my)."),
+    METHOD(trapezoid_integral,
+           "trapezoid_integral($module, /, xs, ys, x_lo, x_hi)\n--\n\n"
+           "The trapezoid integral of the series over the x window [x_lo, x_hi]."),
+    METHOD(polyfit,
+           "polyfit($module, /, xn, yn, deg)\n--\n\n"
+           "The least-squares polynomial of degree deg (at most 9), highest power first."),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -4,7 +4,9 @@
 //   bool block(std::int32_t from, std::int32_t count, const double*& x, const double*& y);
 //   bool poll();
 // block() delivers the x and y values of the points from ... from + count - 1 (count <= kBlock)
-// as doubles, valid until the next call; false means the source failed and has set its own
+// as doubles, valid until the next call, and block_at(from, count, idx, x, y) those of the points
+// idx(from) ... idx(from + count - 1), each index below the series' length;
+// false means the source failed and has set its own
 // error. poll() is called between blocks; false means stop (an interruption, with its error
 // set). Pure C++: the C++ tests drive the kernels with sources of their own.
 #pragma once
@@ -32,6 +34,21 @@ Stop for_each_block(Source& s, std::int32_t from, std::int32_t n, F&& f) noexcep
   return Stop::kNone;
 }
 
+// The same for the points idx(k), k = from ... n - 1, read with block_at(); f gets the block and
+// the k of its first point.
+template <class Source, class Index, class F>
+Stop for_each_block_at(Source& s, std::int32_t from, std::int32_t n, Index idx, F&& f) noexcept {
+  for (std::int32_t k0 = from; k0 < n;) {
+    const std::int32_t m = std::min<std::int32_t>(Source::kBlock, n - k0);
+    const double *x, *y;
+    if (!s.block_at(k0, m, idx, x, y)) return Stop::kSource;
+    f(x, y, m, k0);
+    k0 += m;
+    if (!s.poll()) return Stop::kInterrupted;
+  }
+  return Stop::kNone;
+}
+
 // Points per block read from buffers: large enough that the per-block work fades, small enough
 // for the scratch to stay in the first-level cache.
 constexpr std::int32_t kBufferBlock = 1024;
@@ -50,6 +67,17 @@ class BufferSource {
   bool block(std::int32_t from, std::int32_t count, const double*& x, const double*& y) noexcept {
     x = read(x_, from, count, sx_);
     y = read(y_, from, count, sy_);
+    read_ += count;
+    return true;
+  }
+
+  template <class Index>
+  bool block_at(std::int32_t from, std::int32_t count, Index idx, const double*& x,
+                const double*& y) noexcept {
+    x_.gather_at(from, count, idx, sx_);
+    y_.gather_at(from, count, idx, sy_);
+    x = sx_;
+    y = sy_;
     read_ += count;
     return true;
   }

@@ -105,6 +105,15 @@ struct Strided {
       for (std::int64_t k = 0; k < count; ++k, p += stride) out[k] = load<T>(p);
     });
   }
+
+  // Items idx(k), k = from ... from + count - 1, into out[0 ...].
+  template <class Index>
+  void gather_at(std::int64_t from, std::int64_t count, Index idx, double* out) const noexcept {
+    visit([&](auto as) {
+      using T = typename decltype(as)::type;
+      for (std::int64_t k = 0; k < count; ++k) out[k] = load<T>(address(idx(from + k)));
+    });
+  }
 };
 
 }  // namespace skyloom

@@ -1,0 +1,138 @@
+// The nearest point of a polyline to a screen position: a scan over the segments in pixel space
+// that keeps the first of the smallest distances. Two exact filters skip work whose result
+// cannot beat the best distance so far, so that most segments far from the cursor cost a few
+// comparisons; the filtered scan gives the unfiltered scan's result bit for bit. Pure C++.
+#pragma once
+
+#include <algorithm>
+#include <cassert>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+
+#include "screen/mapping.h"
+#include "source/blocks.h"
+
+namespace skyloom::nearest {
+
+// Squared-distance bound beyond which hypot cannot come out below d: ex*ex + ey*ey >= bound
+// proves hypot(ex, ey) >= d, so the call is skipped. The margin of 2^-40 covers the rounding of
+// the squares and their sum and any error of hypot up to thousands of units in the last place;
+// outside the range where the squares neither overflow nor lose bits to underflow the bound is
+// NaN, which no comparison passes. d = 0 cannot be beaten: every non-NaN sum passes 0.
+inline double skip_bound(double d) noexcept {
+  if (d == 0.0) return 0.0;
+  if (d >= 1e-150 && d <= 1e150) return d * d * (1.0 + 0x1p-40);
+  return NAN;
+}
+
+struct Best {
+  double bd = DBL_MAX;  // the largest finite double: an infinite distance never wins
+  double bxi = 0.0, byi = 0.0;
+  double bound = NAN;  // skip_bound(bd)
+};
+
+// A vertex in data units and in pixels.
+struct Vertex {
+  double x, y, px, py;
+};
+
+// The foot point of (mx, my) on the segment a-b as its parameter t and its offset (ex, ey) from
+// the query. A segment shorter than 1e-5 pixels is its first vertex; NaN counts as long enough.
+inline double foot(double mx, double my, const Vertex& a, const Vertex& b, double& ex,
+                   double& ey) noexcept {
+  const double sx = b.px - a.px;
+  const double sy = b.py - a.py;
+  const double sl2 = sx * sx + sy * sy;
+  double t = 0.0;
+  if (!(sl2 < 1e-10)) {
+    t = ((mx - a.px) * sx + (my - a.py) * sy) / sl2;
+    if (t < 0.0) {
+      t = 0.0;
+    } else if (t > 1.0) {
+      t = 1.0;
+    }
+  }
+  ex = (sx * t + a.px) - mx;
+  ey = (sy * t + a.py) - my;
+  return t;
+}
+
+// Takes the segment a-b when it is nearer than the best so far (strictly: the earliest of
+// equal distances stays).
+inline void take(const Vertex& a, const Vertex& b, double t, double d, Best& best) noexcept {
+  if (d < best.bd) {
+    best.bd = d;
+    best.bxi = (b.x - a.x) * t + a.x;
+    best.byi = (b.y - a.y) * t + a.y;
+    best.bound = skip_bound(d);
+  }
+}
+
+// The segment a-b measured without any filter: what the filtered visit must equal.
+inline void visit_plain(double mx, double my, const Vertex& a, const Vertex& b,
+                        Best& best) noexcept {
+  double ex, ey;
+  const double t = foot(mx, my, a, b, ex, ey);
+  take(a, b, t, std::hypot(ex, ey), best);
+}
+
+// Whether no point of the segment a-b can come nearer to (mx, my) than the bound allows: its
+// pixel bounding box, widened by a slack that covers the rounding of the foot point (pixels are
+// within 1e6, so the foot point strays from the box by far less), already lies that far away.
+// A NaN or infinity here can only make a distance that never wins, so whatever the comparisons
+// make of it is safe.
+inline bool beyond(double mx, double my, const Vertex& a, const Vertex& b, double bound) noexcept {
+  constexpr double kFootSlack = 1e-6;
+  const double gx = std::max(std::min(a.px, b.px) - mx, mx - std::max(a.px, b.px)) - kFootSlack;
+  const double gy = std::max(std::min(a.py, b.py) - my, my - std::max(a.py, b.py)) - kFootSlack;
+  const double hx = gx > 0.0 ? gx : 0.0;
+  const double hy = gy > 0.0 ? gy : 0.0;
+  return hx * hx + hy * hy >= bound;
+}
+
+// The pixel distance from (mx, my) to the segment a-b.
+inline double distance(double mx, double my, const Vertex& a, const Vertex& b) noexcept {
+  double ex, ey;
+  foot(mx, my, a, b, ex, ey);
+  return std::hypot(ex, ey);
+}
+
+// The segment a-b, skipped when either filter proves that it cannot beat the best so far.
+inline void visit(double mx, double my, const Vertex& a, const Vertex& b, Best& best) noexcept {
+  if (beyond(mx, my, a, b, best.bound)) {
+    assert(!(distance(mx, my, a, b) < best.bd));  // the box is a proof
+    return;
+  }
+  double ex, ey;
+  const double t = foot(mx, my, a, b, ex, ey);
+  if (ex * ex + ey * ey >= best.bound) {
+    assert(!(std::hypot(ex, ey) < best.bd));  // so is the squared distance
+    return;
+  }
+  take(a, b, t, std::hypot(ex, ey), best);
+}
+
+// The segments (i, i + 1) for i = 0 ... n - 2, with vertex 0 already read and mapped into v0:
+// each later vertex is read and mapped once, a block at a time (with the axis flags fixed at
+// compile time), and carried over as the first vertex of the next segment. work holds
+// 2 * Source::kBlock doubles for the mapped block.
+template <class Source>
+Stop scan(Source& s, std::int32_t n, const Mapping& map, double mx, double my, Vertex v0,
+          double* work, Best& best) noexcept {
+  return map.with_axes([&](auto axes) {
+    double* const pxb = work;
+    double* const pyb = work + Source::kBlock;
+    Vertex a = v0;
+    return for_each_block(s, 1, n, [&](const double* x, const double* y, std::int32_t m, auto) {
+      map.split(axes, x, y, m, pxb, pyb);
+      for (std::int32_t k = 0; k < m; ++k) {
+        const Vertex b{x[k], y[k], pxb[k], pyb[k]};
+        visit(mx, my, a, b, best);
+        a = b;
+      }
+    });
+  });
+}
+
+}  // namespace skyloom::nearest
