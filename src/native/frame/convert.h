@@ -10,7 +10,9 @@
 
 namespace skyloom {
 
-// Number-to-double conversion. On failure the exception is set and false returned.
+// Number-to-double conversion. On failure the exception is set and false returned. Every
+// conversion that may run Python code counts towards the recursion limit (frame/recursion.h),
+// here and in the integer and truth-value conversions.
 bool to_double_slow(PyObject* o, double& out) noexcept;
 inline bool to_double(PyObject* o, double& out) noexcept {
   if (PyFloat_CheckExact(o)) {
@@ -32,15 +34,14 @@ inline bool to_int32(PyObject* o, std::int32_t& out) noexcept {
 }
 
 // Truth-value conversion to 0 or 1.
+bool to_flag_slow(PyObject* o, int& out) noexcept;
 inline bool to_flag(PyObject* o, int& out) noexcept {
   if (o == Py_True) {
     out = 1;
   } else if (o == Py_False || o == Py_None) {
     out = 0;
   } else {
-    int r = PyObject_IsTrue(o);
-    if (r < 0) return false;
-    out = r;
+    return to_flag_slow(o, out);
   }
   return true;
 }
