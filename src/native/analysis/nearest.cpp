@@ -158,7 +158,8 @@ PyObject* nearest_on_segments(const Value* a) noexcept {
     return r ? r : fail(def, 113);
   }
 
-  // 115: a later vertex fails to convert, or the block buffers can't be had.
+  // 115: a later vertex fails to convert, a signal handler raised during the scan, or the block
+  // buffers can't be had.
   const std::int32_t block = std::min(kBlock, n - 1);
   ScratchDoubles buf;
   if (!buf.allocate(4 * static_cast<std::size_t>(block))) return fail(def, 115);

@@ -53,8 +53,8 @@ PyObject* fit(const Value* a) noexcept {
     std::fill(vtv, vtv + dc * dc, 0.0);
     const Series s(a[kXn].o, a[kYn].o, "xn", "yn", n);
     // The run buffers live on the heap: a point's conversion may re-enter the module, and each
-    // level of that should keep little of the C stack. 292: a point fails to convert, or the
-    // buffers can't be had.
+    // level of that should keep little of the C stack. 292: a point fails to convert, a signal
+    // handler raised while the points were read, or the buffers can't be had.
     const std::int32_t run = std::min<std::int32_t>(kRun, n);
     ScratchDoubles buf;
     if (!buf.allocate(2 * static_cast<std::size_t>(run))) return fail(def, 292);

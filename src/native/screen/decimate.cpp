@@ -74,7 +74,8 @@ PyObject* decimated_to_screen(const Value* a) noexcept {
     const Series s(a[kXs].o, a[kYs].o, "xs", "ys", n);
     const Window w{a[kX0].d, a[kDx].d, a[kY0].d, a[kDy].d, a[kPl].d, a[kPb].d, a[kPw].d, a[kPh].d};
     const int lx = a[kLx].i, ly = a[kLy].i;
-    // 147: a strided point fails to convert, or the block buffers can't be had.
+    // 147: a strided point fails to convert, a signal handler raised while they were read, or
+    // the block buffers can't be had.
     const std::int32_t block = out_n - 1 < kBlock ? out_n - 1 : kBlock;
     ScratchDoubles buf;
     if (block > 0 && !buf.allocate(2 * static_cast<std::size_t>(block))) return fail(def, 147);
