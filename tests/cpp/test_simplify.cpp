@@ -173,3 +173,55 @@ TEST(Simplify, MatchesTheRecursiveFormWithTiesAndNaN) {
     }
   }
 }
+
+namespace {
+
+// Counts the polls of the interruption hook and asks to stop at poll number stop_at.
+struct Polls {
+  int count = 0;
+  int stop_at = -1;
+  static bool poll(void* context) noexcept {
+    auto* p = static_cast<Polls*>(context);
+    return ++p->count == p->stop_at;
+  }
+};
+
+}  // namespace
+
+// The quadratic worst case (every range splits next to its end) polls the hook about once per
+// kSimplifyPollEvery distance evaluations: a hook that never stops changes nothing, and one that
+// stops ends the run at that poll with nothing written.
+TEST(Simplify, InterruptionHookStopsWhenAskedAndOnlyThen) {
+  const std::int32_t n = 4000;
+  std::vector<double> px, py;
+  for (std::int32_t k = 0; k < n; ++k) {
+    px.push_back(2.0 * k);
+    py.push_back(k % 2 ? -100.0 : 100.0);
+  }
+  std::vector<std::int32_t> scratch(skyloom::simplify_scratch_ints(n));
+  std::vector<double> ox(n), oy(n), hx(n), hy(n);
+  const std::int32_t m = skyloom::simplify_polyline(px.data(), py.data(), n, 0.25, ox.data(),
+                                                    oy.data(), scratch.data());
+  ASSERT_EQ(m, n);  // nothing can be dropped
+
+  Polls never;
+  const skyloom::Interrupt keep_going{&Polls::poll, &never};
+  EXPECT_EQ(skyloom::simplify_polyline(px.data(), py.data(), n, 0.25, hx.data(), hy.data(),
+                                       scratch.data(), keep_going),
+            m);
+  EXPECT_EQ(std::memcmp(hx.data(), ox.data(), n * sizeof(double)), 0);
+  EXPECT_EQ(std::memcmp(hy.data(), oy.data(), n * sizeof(double)), 0);
+  // About n²/2 evaluations in all.
+  const double evaluations = 0.5 * n * n;
+  EXPECT_GE(never.count, static_cast<int>(evaluations / skyloom::kSimplifyPollEvery) - 1);
+  EXPECT_LE(never.count, static_cast<int>(evaluations / skyloom::kSimplifyPollEvery) + 1);
+
+  Polls second;
+  second.stop_at = 2;
+  std::vector<double> sx(n, -7.0), sy(n, -7.0);
+  EXPECT_EQ(skyloom::simplify_polyline(px.data(), py.data(), n, 0.25, sx.data(), sy.data(),
+                                       scratch.data(), {&Polls::poll, &second}),
+            skyloom::kSimplifyStopped);
+  EXPECT_EQ(second.count, 2);
+  for (std::int32_t k = 0; k < n; ++k) ASSERT_TRUE(sx[k] == -7.0 && sy[k] == -7.0) << k;
+}

@@ -9,6 +9,7 @@
 #include "frame/binding.h"
 #include "frame/convert.h"
 #include "frame/function.h"
+#include "frame/scratch.h"
 #include "frame/traceback.h"
 #include "screen/data_to_screen.h"
 #include "screen/map_linear.h"
@@ -86,15 +87,18 @@ constexpr std::int32_t kBlock = 256;
 // One pass over the segments (i, i + 1) with vertex 0 already read and mapped; each vertex is
 // read and mapped once and carried over as the first vertex of the next segment. Vertices are
 // read a block at a time and mapped together (on whole vectors for linear axes) before their
-// segments are measured. The flags are fixed at compile time so that a linear axis costs no
-// branch per vertex.
+// segments are measured, in four buffers of `block` doubles each from buf. The flags are fixed
+// at compile time so that a linear axis costs no branch per vertex.
 template <int LX, int LY>
 bool scan(const Series& s, const Window& w, double mx, double my, double xi0, double yi0,
-          double p0x, double p0y, Best& b) noexcept {
+          double p0x, double p0y, double* buf, std::int32_t block, Best& b) noexcept {
   const std::int32_t n = s.n();
-  double xb[kBlock], yb[kBlock], pxb[kBlock], pyb[kBlock];
+  double* const xb = buf;
+  double* const yb = buf + block;
+  double* const pxb = buf + 2 * block;
+  double* const pyb = buf + 3 * block;
   for (std::int32_t i0 = 1, m; i0 < n; i0 += m) {
-    m = std::min(kBlock, n - i0);
+    m = std::min(block, n - i0);
     if (!s.gather(i0, m, xb, yb)) return false;
     if (LX == 0 && LY == 0) {
       map_linear_split(xb, yb, m, w, pxb, pyb);
@@ -154,14 +158,20 @@ PyObject* nearest_on_segments(const Value* a) noexcept {
     return r ? r : fail(def, 113);
   }
 
+  // 115: a later vertex fails to convert, a signal handler raised during the scan, or the block
+  // buffers can't be had.
+  const std::int32_t block = std::min(kBlock, n - 1);
+  ScratchDoubles buf;
+  if (!buf.allocate(4 * static_cast<std::size_t>(block))) return fail(def, 115);
+  double* const p = buf.get();
   Best b;
   bool ok;
   if (lx == 0) {
-    ok = ly == 0 ? scan<0, 0>(s, w, mx, my, xi0, yi0, p0x, p0y, b)
-                 : scan<0, 1>(s, w, mx, my, xi0, yi0, p0x, p0y, b);
+    ok = ly == 0 ? scan<0, 0>(s, w, mx, my, xi0, yi0, p0x, p0y, p, block, b)
+                 : scan<0, 1>(s, w, mx, my, xi0, yi0, p0x, p0y, p, block, b);
   } else {
-    ok = ly == 0 ? scan<1, 0>(s, w, mx, my, xi0, yi0, p0x, p0y, b)
-                 : scan<1, 1>(s, w, mx, my, xi0, yi0, p0x, p0y, b);
+    ok = ly == 0 ? scan<1, 0>(s, w, mx, my, xi0, yi0, p0x, p0y, p, block, b)
+                 : scan<1, 1>(s, w, mx, my, xi0, yi0, p0x, p0y, p, block, b);
   }
   if (!ok) return fail(def, 115);
   PyObject* r = triple(b.bxi, b.byi, b.bd);

@@ -7,6 +7,7 @@
 #include "frame/binding.h"
 #include "frame/convert.h"
 #include "frame/function.h"
+#include "frame/scratch.h"
 #include "frame/state.h"
 #include "frame/traceback.h"
 
@@ -51,9 +52,16 @@ PyObject* fit(const Value* a) noexcept {
     double vtv[polyfit::kMaxD * polyfit::kMaxD];
     std::fill(vtv, vtv + dc * dc, 0.0);
     const Series s(a[kXn].o, a[kYn].o, "xn", "yn", n);
-    double x[kRun], y[kRun];
+    // The run buffers live on the heap: a point's conversion may re-enter the module, and each
+    // level of that should keep little of the C stack. 292: a point fails to convert, a signal
+    // handler raised while the points were read, or the buffers can't be had.
+    const std::int32_t run = std::min<std::int32_t>(kRun, n);
+    ScratchDoubles buf;
+    if (!buf.allocate(2 * static_cast<std::size_t>(run))) return fail(def, 292);
+    double* const x = buf.get();
+    double* const y = x + run;
     for (std::int32_t i0 = 0, m; i0 < n; i0 += m) {
-      m = std::min<std::int32_t>(kRun, n - i0);
+      m = std::min<std::int32_t>(run, n - i0);
       if (!s.gather(i0, m, x, y)) return fail(def, 292);
       polyfit::accumulate(d, x, y, m, vtv, vty);
     }

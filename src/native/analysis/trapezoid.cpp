@@ -37,6 +37,7 @@ PyObject* trapezoid_integral(const Value* a) noexcept {
 
   const Series s(a[kXs].o, a[kYs].o, "xs", "ys", n);
   Trapezoid step{lo, hi};
+  // 165: a point fails to convert, or a signal handler raised while the points were read.
   if (!s.for_each_pair(0, step)) return fail(def, 165);
   const double total = step.total;
   PyObject* result = PyFloat_FromDouble(total);

@@ -80,17 +80,25 @@ int find_by_value(const FunctionDef& def, int from, int to, PyObject* key) noexc
   return true;
 }
 
+// A call with keywords. The bound arguments live in this frame, out of the positional path, so
+// that a call by position keeps no room for them on the stack while its kernel runs.
+[[gnu::cold, gnu::noinline]] PyObject* call_with_keywords(const FunctionDef& def,
+                                                          PyObject* const* args, Py_ssize_t nargs,
+                                                          PyObject* kwnames) noexcept {
+  PyObject* bound[kMaxParams];
+  if (!bind_keywords(def, args, nargs, kwnames, bound)) return nullptr;
+  return def.entry(def, bound);
+}
+
 }  // namespace
 
 PyObject* call_function(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) noexcept {
-  if (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0) {
-    if (nargs != def.nparams) return count_error(def, nargs);
-    return def.entry(def, args);
+  if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) != 0) {
+    return call_with_keywords(def, args, nargs, kwnames);
   }
-  PyObject* bound[kMaxParams];
-  if (!bind_keywords(def, args, nargs, kwnames, bound)) return nullptr;
-  return def.entry(def, bound);
+  if (nargs != def.nparams) return count_error(def, nargs);
+  return def.entry(def, args);
 }
 
 }  // namespace skyloom

@@ -3,16 +3,32 @@
 
 #include <climits>
 
+#include "frame/recursion.h"
+
 namespace skyloom {
 
-bool to_double_slow(PyObject* o, double& out) noexcept {
+namespace {
+
+// Whether converting o may run Python code: only a class defined in Python (a heap type) brings
+// its own conversion methods. Those conversions count towards the recursion limit.
+inline bool may_run_python(PyObject* o) noexcept {
+  return PyType_HasFeature(Py_TYPE(o), Py_TPFLAGS_HEAPTYPE) != 0;
+}
+
+// Runs convert(); when o's conversion may run Python code, counted towards the recursion limit.
+template <class Convert>
+inline bool guarded(PyObject* o, Convert convert) noexcept {
+  if (!may_run_python(o)) return convert();
+  RecursionGuard guard;
+  return guard.ok() && convert();
+}
+
+bool float_value(PyObject* o, double& out) noexcept {
   double v = PyFloat_AsDouble(o);
   if (v == -1.0 && PyErr_Occurred()) return false;
   out = v;
   return true;
 }
-
-namespace {
 
 // An int's value, required to fit the signed 32-bit range.
 bool int_in_range(PyObject* o, std::int32_t& out) noexcept {
@@ -29,6 +45,11 @@ bool int_in_range(PyObject* o, std::int32_t& out) noexcept {
 
 }  // namespace
 
+bool to_double_slow(PyObject* o, double& out) noexcept {
+  if (PyFloat_Check(o)) return float_value(o, out);  // a float subclass: no call
+  return guarded(o, [&] { return float_value(o, out); });
+}
+
 bool to_int32_slow(PyObject* o, std::int32_t& out) noexcept {
   if (PyLong_Check(o)) return int_in_range(o, out);
   PyNumberMethods* nb = Py_TYPE(o)->tp_as_number;
@@ -36,23 +57,34 @@ bool to_int32_slow(PyObject* o, std::int32_t& out) noexcept {
     PyErr_SetString(PyExc_TypeError, "an integer is required");
     return false;
   }
-  Ref r(nb->nb_int(o));
-  if (!r) return false;
-  if (!PyLong_CheckExact(r.get())) {
-    if (!PyLong_Check(r.get())) {
-      PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)",
-                   Py_TYPE(r.get())->tp_name);
-      return false;
+  return guarded(o, [&] {
+    Ref r(nb->nb_int(o));
+    if (!r) return false;
+    if (!PyLong_CheckExact(r.get())) {
+      if (!PyLong_Check(r.get())) {
+        PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)",
+                     Py_TYPE(r.get())->tp_name);
+        return false;
+      }
+      if (PyErr_WarnFormat(PyExc_DeprecationWarning, 1,
+                           "__int__ returned non-int (type %.200s).  The ability to return an "
+                           "instance of a strict subclass of int is deprecated, and may be removed "
+                           "in a future version of Python.",
+                           Py_TYPE(r.get())->tp_name) < 0) {
+        return false;
+      }
     }
-    if (PyErr_WarnFormat(PyExc_DeprecationWarning, 1,
-                         "__int__ returned non-int (type %.200s).  The ability to return an "
-                         "instance of a strict subclass of int is deprecated, and may be removed "
-                         "in a future version of Python.",
-                         Py_TYPE(r.get())->tp_name) < 0) {
-      return false;
-    }
-  }
-  return int_in_range(r.get(), out);
+    return int_in_range(r.get(), out);
+  });
+}
+
+bool to_flag_slow(PyObject* o, int& out) noexcept {
+  return guarded(o, [&] {
+    const int r = PyObject_IsTrue(o);
+    if (r < 0) return false;
+    out = r;
+    return true;
+  });
 }
 
 bool list_type_error(const char* param, PyObject* o) noexcept {

@@ -7,10 +7,13 @@
 
 #include "frame/compat.h"
 #include "frame/pyref.h"
+#include "frame/signals.h"
 
 namespace skyloom {
 
-// Number-to-double conversion. On failure the exception is set and false returned.
+// Number-to-double conversion. On failure the exception is set and false returned. Every
+// conversion that may run Python code counts towards the recursion limit (frame/recursion.h),
+// here and in the integer and truth-value conversions.
 bool to_double_slow(PyObject* o, double& out) noexcept;
 inline bool to_double(PyObject* o, double& out) noexcept {
   if (PyFloat_CheckExact(o)) {
@@ -32,15 +35,14 @@ inline bool to_int32(PyObject* o, std::int32_t& out) noexcept {
 }
 
 // Truth-value conversion to 0 or 1.
+bool to_flag_slow(PyObject* o, int& out) noexcept;
 inline bool to_flag(PyObject* o, int& out) noexcept {
   if (o == Py_True) {
     out = 1;
   } else if (o == Py_False || o == Py_None) {
     out = 0;
   } else {
-    int r = PyObject_IsTrue(o);
-    if (r < 0) return false;
-    out = r;
+    return to_flag_slow(o, out);
   }
   return true;
 }
@@ -63,7 +65,9 @@ inline bool number_list_length(PyObject* list, std::int32_t& n) noexcept {
 
 // A pair of number lists read index by index: only xs is measured, and ys is read at xs's
 // indices. Reads never go past a list's current length, which an item's own conversion code may
-// shrink during the call: that raises IndexError instead.
+// shrink during the call: that raises IndexError instead. The loops over many items check for
+// pending signals (gather and gather_at as they start, for_each_pair every kSignalStride items):
+// a handler's exception fails the read like a failed item.
 class Series {
  public:
   Series(PyObject* xs, PyObject* ys, const char* xname, const char* yname, std::int32_t n) noexcept
@@ -80,9 +84,14 @@ class Series {
   template <class Step>
   bool for_each_pair(Py_ssize_t from, Step& step) const noexcept {
     Py_ssize_t i = from;
+    Py_ssize_t check_at = from;  // where pending signals are checked next
     while (i < n_) {
+      if (i >= check_at) {
+        if (!signals_ok()) return false;
+        check_at = i + kSignalStride;
+      }
       if (xs_ != Py_None && ys_ != Py_None) {
-        Py_ssize_t end = n_;
+        Py_ssize_t end = n_ < check_at ? n_ : check_at;
         if (PyList_GET_SIZE(xs_) < end) end = PyList_GET_SIZE(xs_);
         if (PyList_GET_SIZE(ys_) < end) end = PyList_GET_SIZE(ys_);
         PyObject* const* xi = reinterpret_cast<PyListObject*>(xs_)->ob_item;
@@ -95,7 +104,7 @@ class Series {
           local(PyFloat_AS_DOUBLE(ox), PyFloat_AS_DOUBLE(oy));
         }
         step = local;
-        if (i >= n_) break;
+        if (i >= n_ || i == check_at) continue;  // done, or time for the next check
       }
       double x, y;
       if (!read_slow(xs_, xname_, i, x) || !read_slow(ys_, yname_, i, y)) return false;
@@ -109,6 +118,7 @@ class Series {
   // with the exception set when an item fails. Runs of exact floats are copied by an inner loop
   // with the lists' item arrays held in registers; any other item takes the general path.
   bool gather(Py_ssize_t from, Py_ssize_t count, double* x, double* y) const noexcept {
+    if (!signals_ok()) return false;
     const Py_ssize_t stop = from + count;
     Py_ssize_t i = from;
     while (i < stop) {
@@ -142,6 +152,7 @@ class Series {
   template <class Index>
   bool gather_at(Py_ssize_t from, Py_ssize_t count, Index idx, double* x,
                  double* y) const noexcept {
+    if (!signals_ok()) return false;
     const Py_ssize_t stop = from + count;
     Py_ssize_t k = from;
     while (k < stop) {

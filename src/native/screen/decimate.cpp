@@ -6,6 +6,7 @@
 #include "frame/convert.h"
 #include "frame/darray.h"
 #include "frame/function.h"
+#include "frame/scratch.h"
 #include "frame/traceback.h"
 #include "screen/data_to_screen.h"
 #include "screen/map_linear.h"
@@ -22,19 +23,21 @@ using Window = LinearView;
 // processor overlaps, then all mapped.
 constexpr std::int32_t kBlock = 256;
 
-// Maps and stores points 0 .. out_n - 2, read at indices i * step; with the flags fixed at
-// compile time so that a linear axis costs no branch per point.
+// Maps and stores points 0 .. out_n - 2, read at indices i * step a block at a time into two
+// buffers of `block` doubles each from buf; with the flags fixed at compile time so that a
+// linear axis costs no branch per point.
 template <int LX, int LY>
-bool strided_points(const Series& s, const Window& w, std::int32_t out_n, double step,
-                    DoubleView& v) noexcept {
+bool strided_points(const Series& s, const Window& w, std::int32_t out_n, double step, double* buf,
+                    std::int32_t block, DoubleView& v) noexcept {
   // Always below n: i * step stays under (out_n - 1) * n / out_n even after rounding.
   const auto idx = [step](Py_ssize_t i) {
     return static_cast<Py_ssize_t>(static_cast<std::int32_t>(static_cast<double>(i) * step));
   };
   const std::int32_t count = out_n - 1;
-  double x[kBlock], y[kBlock];
-  for (std::int32_t i0 = 0; i0 < count; i0 += kBlock) {
-    const std::int32_t m = count - i0 < kBlock ? count - i0 : kBlock;
+  double* const x = buf;
+  double* const y = buf + block;
+  for (std::int32_t i0 = 0; i0 < count; i0 += block) {
+    const std::int32_t m = count - i0 < block ? count - i0 : block;
     if (!s.gather_at(i0, m, idx, x, y)) return false;
     if (LX == 0 && LY == 0 && v.contiguous() != nullptr) {
       map_linear_interleaved(x, y, m, w, v.contiguous() + 2 * static_cast<Py_ssize_t>(i0));
@@ -71,13 +74,19 @@ PyObject* decimated_to_screen(const Value* a) noexcept {
     const Series s(a[kXs].o, a[kYs].o, "xs", "ys", n);
     const Window w{a[kX0].d, a[kDx].d, a[kY0].d, a[kDy].d, a[kPl].d, a[kPb].d, a[kPw].d, a[kPh].d};
     const int lx = a[kLx].i, ly = a[kLy].i;
+    // 147: a strided point fails to convert, a signal handler raised while they were read, or
+    // the block buffers can't be had.
+    const std::int32_t block = out_n - 1 < kBlock ? out_n - 1 : kBlock;
+    ScratchDoubles buf;
+    if (block > 0 && !buf.allocate(2 * static_cast<std::size_t>(block))) return fail(def, 147);
+    double* const p = buf.get();
     bool ok;
     if (lx == 0) {
-      ok = ly == 0 ? strided_points<0, 0>(s, w, out_n, step, v)
-                   : strided_points<0, 1>(s, w, out_n, step, v);
+      ok = ly == 0 ? strided_points<0, 0>(s, w, out_n, step, p, block, v)
+                   : strided_points<0, 1>(s, w, out_n, step, p, block, v);
     } else {
-      ok = ly == 0 ? strided_points<1, 0>(s, w, out_n, step, v)
-                   : strided_points<1, 1>(s, w, out_n, step, v);
+      ok = ly == 0 ? strided_points<1, 0>(s, w, out_n, step, p, block, v)
+                   : strided_points<1, 1>(s, w, out_n, step, p, block, v);
     }
     if (!ok) return fail(def, 147);
 

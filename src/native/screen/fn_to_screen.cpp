@@ -10,6 +10,7 @@
 #include "frame/convert.h"
 #include "frame/darray.h"
 #include "frame/function.h"
+#include "frame/signals.h"
 #include "frame/traceback.h"
 #include "screen/simplify.h"
 
@@ -74,14 +75,21 @@ class Output {
   std::int32_t out_n_ = 0;
 };
 
-// Flushes the segment of seg_len samples from seg_start, thinned when it has two or more.
-void flush(const Scratch& sc, std::int32_t seg_start, std::int32_t seg_len, Output& out) noexcept {
+// A signal handler's exception, from the sample loop or a segment's simplification (whose worst
+// case is quadratic), is reported at the line of the loop's first step.
+constexpr int kInterruptedLine = 228;
+
+// Flushes the segment of seg_len samples from seg_start, thinned when it has two or more. False,
+// with the exception set, when a signal handler raised during the simplification.
+bool flush(const Scratch& sc, std::int32_t seg_start, std::int32_t seg_len, Output& out) noexcept {
   double* const px = sc.raw_px + seg_start;
   double* const py = sc.raw_py + seg_start;
   const std::int32_t simp_n =
-      seg_len == 1 ? 1 : simplify_polyline(px, py, seg_len, kTol2, px, py, sc.ints);
+      seg_len == 1 ? 1 : simplify_polyline(px, py, seg_len, kTol2, px, py, sc.ints, signal_hook());
+  if (simp_n == kSimplifyStopped) return false;
   out.begin_segment();
   for (std::int32_t j = 0; j < simp_n; ++j) out.pair(px[j], py[j]);
+  return true;
 }
 
 PyObject* empty_result(const FunctionDef& def) noexcept {
@@ -104,6 +112,8 @@ int fill(const Value* a, std::int32_t n, const Scratch& sc, Output& out) noexcep
   const Series s(xs, ys, "xs", "ys", n);
   std::int32_t seg_start = -1;
   for (std::int32_t i = 0; i < n; ++i) {
+    // Nothing is cached from the lists across iterations, so a handler may change them.
+    if (i % kSignalStride == 0 && !signals_ok()) return kInterruptedLine;
     PyObject* yo = nullptr;
     PyObject* xo = nullptr;
     double x, y;
@@ -120,7 +130,7 @@ int fill(const Value* a, std::int32_t n, const Scratch& sc, Output& out) noexcep
       if (!yi_obj) return 228;
       if (yi_obj.get() == Py_None) {
         if (seg_start >= 0) {
-          flush(sc, seg_start, i - seg_start, out);
+          if (!flush(sc, seg_start, i - seg_start, out)) return kInterruptedLine;
           seg_start = -1;
         }
         continue;
@@ -134,7 +144,7 @@ int fill(const Value* a, std::int32_t n, const Scratch& sc, Output& out) noexcep
     sc.raw_py[i] = clamp(py2);
     if (seg_start < 0) seg_start = i;
   }
-  if (seg_start >= 0) flush(sc, seg_start, n - seg_start, out);
+  if (seg_start >= 0 && !flush(sc, seg_start, n - seg_start, out)) return kInterruptedLine;
   return 0;
 }
 

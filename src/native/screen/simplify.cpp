@@ -97,7 +97,8 @@ inline void farthest(const double* px, const double* py, std::int32_t s, std::in
 }  // namespace
 
 std::int32_t simplify_polyline(const double* px, const double* py, std::int32_t n, double tol2,
-                               double* out_px, double* out_py, std::int32_t* scratch) noexcept {
+                               double* out_px, double* out_py, std::int32_t* scratch,
+                               const Interrupt& interrupt) noexcept {
   if (n <= 0) return n;
   if (n <= 2) {
     for (std::int32_t k = 0; k < n; ++k) {
@@ -114,11 +115,17 @@ std::int32_t simplify_polyline(const double* px, const double* py, std::int32_t 
   std::size_t top = 2;  // integers on the stack
   stack[0] = 0;
   stack[1] = n - 1;
+  std::int64_t budget = kSimplifyPollEvery;  // evaluations left until the next poll
   while (top > 0) {
     const std::int32_t s = stack[top - 2], e = stack[top - 1];
     if (e - s <= 1) {
       top -= 2;
       continue;
+    }
+    budget -= e - s - 1;
+    if (budget <= 0) {
+      if (interrupt.stop()) return kSimplifyStopped;
+      budget = kSimplifyPollEvery;
     }
     double best;
     std::int32_t idx;

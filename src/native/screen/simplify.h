@@ -6,7 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame/interrupt.h"
+
 namespace skyloom {
+
+// What simplify_polyline returns when its interruption hook asked it to stop.
+constexpr std::int32_t kSimplifyStopped = -1;
+
+// Distance evaluations between two polls of the interruption hook: about a millisecond of work.
+constexpr std::int64_t kSimplifyPollEvery = std::int64_t{1} << 20;
 
 // 32-bit scratch integers that simplifying n points needs: one keep flag per point and room
 // for n pairs of indices, 3·n in all (counted in 64 bits: 3·n overflows 32); none when fewer
@@ -19,9 +27,12 @@ constexpr std::uint64_t simplify_scratch_ints(std::int32_t n) noexcept {
 // points to the front of out_px and out_py (room for n each), in input order; returns their
 // count (n itself when n < 3). scratch holds at least simplify_scratch_ints(n) integers (it may
 // be null when that is 0). The outputs may be the inputs themselves: every point is read before
-// the kept ones are compacted to the front; otherwise the inputs are only read.
+// the kept ones are compacted to the front; otherwise the inputs are only read. The worst case
+// costs about n²/2 distance evaluations: interrupt is polled every kSimplifyPollEvery of them,
+// and when it asks to stop, kSimplifyStopped is returned with nothing written to the outputs.
 std::int32_t simplify_polyline(const double* px, const double* py, std::int32_t n, double tol2,
-                               double* out_px, double* out_py, std::int32_t* scratch) noexcept;
+                               double* out_px, double* out_py, std::int32_t* scratch,
+                               const Interrupt& interrupt = {}) noexcept;
 
 // The same with scratch of its own from the native heap, released before it returns. Returns
 // false, having read and written nothing, when the scratch can't be had; else true with the
