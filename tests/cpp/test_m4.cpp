@@ -186,6 +186,17 @@ TEST(M4, StopsOnPollSourceAndSinkFailures) {
   }
 }
 
+TEST(M4, RandomBytesPassTheFuzzCheck) {
+  // Random views (NaN, infinities, huge and zero spans), values and stretched runs.
+  std::mt19937_64 rng(13);
+  for (int k = 0; k < 400; ++k) {
+    std::vector<std::uint8_t> bytes(rng() % 600);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+    if (!bytes.empty() && k % 2) bytes[0] |= 0x80;
+    EXPECT_EQ(check_m4(bytes.data(), bytes.size()), "") << k;
+  }
+}
+
 TEST(M4, PointBufferHoldsWhatTheScanPushes) {
   std::mt19937_64 rng(1);
   const Series s = series(6, 50000, rng);  // unsorted: tens of thousands of points kept
