@@ -34,12 +34,46 @@ inline bool any4(const mask4& m) noexcept {
   return (m[0] | m[1] | m[2] | m[3]) != 0;
 }
 
+inline void abs4(v4& v) noexcept {
+  v = v < 0 ? -v : v;
+}
+
+// v truncated toward zero, for |v| <= 2^51 (no NaN): adding and subtracting 1.5 * 2^52 rounds
+// to the nearest integer, one less when that is above.
+inline void trunc4(const v4& v, v4& t) noexcept {
+  const v4 zero = {0, 0, 0, 0}, magic = zero + 0x1.8p52;
+  v4 a = v;
+  abs4(a);
+  v4 f = (a + magic) - magic;
+  f = f > a ? f - 1 : f;
+  t = v < 0 ? -f : f;
+}
+
+// The run key of the truncated pixel x c, ignoring y.
+inline void key4(const v4& c, double lo, double hi, v4& k) noexcept {
+  const v4 zero = {0, 0, 0, 0};
+  k = c < lo ? zero + kLeft : (c > hi ? zero + kRight : c);
+}
+
 }  // namespace
 
 __attribute__((target_clones("avx2", "default"))) void column_keys(double* px, const double* py,
                                                                    std::int32_t m, double lo,
                                                                    double hi) noexcept {
-  for (std::int32_t t = 0; t < m; ++t) {
+  std::int32_t t = 0;
+  const v4 zero = {0, 0, 0, 0};
+  for (; t + 4 <= m; t += 4) {
+    v4 p, q;
+    load4(px + t, p);
+    load4(py + t, q);
+    // NaN lanes zeroed for the truncation, then restored.
+    v4 c, k;
+    trunc4(p == p ? p : zero, c);
+    key4(c, lo, hi, k);
+    const v4 r = p == p ? (k == c ? c + (q - q) : k) : p;
+    std::memcpy(px + t, &r, sizeof r);
+  }
+  for (; t < m; ++t) {
     const double c = std::trunc(px[t]);
     const double q = py[t];
     // q - q is 0, or NaN when py is (py is clamped: never infinite); NaN c stays NaN.

@@ -141,7 +141,10 @@ class Scan {
         py_(scratch + 2 * kBlock),
         key_(scratch + 3 * kBlock),
         lo_(std::trunc(view.pl)),
-        hi_(std::trunc(view.pl + view.pw)) {}
+        hi_(std::trunc(view.pl + view.pw)),
+        raw_y_(view.ly == 0 && view.dy != 0 && view.ph != 0 && std::isfinite(view.y0) &&
+               std::isfinite(view.dy) && std::isfinite(view.pb) && std::isfinite(view.ph)),
+        falls_((view.dy > 0) == (view.ph > 0)) {}
 
   // Sorted x and a mapping that rises with x: bisection can find columns.
   static bool can_bisect(const M4View& v) noexcept {
@@ -156,6 +159,7 @@ class Scan {
   bool scan_all(std::int64_t n) noexcept {
     lazy_x_ = false;
     const LinearView lin{v_.x0, v_.dx, v_.y0, v_.dy, v_.pl, v_.pb, v_.pw, v_.ph};
+    mapped_ = true;
     for (std::int64_t from = 0; from < n; from += kBlock) {
       const auto m = static_cast<std::int32_t>(n - from < kBlock ? n - from : kBlock);
       if (!tick(m)) return false;
@@ -175,9 +179,6 @@ class Scan {
 
   bool scan_sorted(std::int64_t n) noexcept {
     lazy_x_ = true;
-    raw_y_ = v_.ly == 0 && v_.dy != 0 && v_.ph != 0 && std::isfinite(v_.y0) &&
-             std::isfinite(v_.dy) && std::isfinite(v_.pb) && std::isfinite(v_.ph);
-    falls_ = (v_.dy > 0) == (v_.ph > 0);
     // a: the first point not off to the left; b: the first point off to the right.
     std::int64_t a, b;
     if (!partition(-1, n, true, a) || !partition(a - 1, n, false, b)) return false;
@@ -211,7 +212,8 @@ class Scan {
   bool on_screen(double key) const noexcept { return key != kLeft && key != kRight; }
 
   Pick pick(std::int64_t base, std::int32_t t) const noexcept {
-    return {base + t, lazy_x_ ? std::numeric_limits<double>::quiet_NaN() : x_[t], y_[t], py_[t]};
+    return {base + t, lazy_x_ ? std::numeric_limits<double>::quiet_NaN() : x_[t], y_[t],
+            mapped_ ? py_[t] : map_y(y_[t], v_)};
   }
 
   bool emit(const Pick& p) noexcept {
@@ -247,8 +249,8 @@ class Scan {
     return true;
   }
 
-  // Runs the rule over the m points of the block starting at index base, whose keys and mapped y
-  // are in key_ and py_ (and data in x_, y_).
+  // Runs the rule over the m points of the block starting at index base, whose keys are in key_,
+  // data in x_ (unless read lazily) and y_, and mapped y in py_ when mapped_.
   bool feed(std::int64_t base, std::int32_t m) noexcept {
     for (std::int32_t t = 0; t < m;) {
       const double k = key_[t];
@@ -259,19 +261,35 @@ class Scan {
       }
       const std::int32_t e = t + first_other(key_ + t, m - t, k);
       assert(e > t);
-      if (!open_ || run_key_ != k) {
-        if (!close()) return false;
-        open(k, pick(base, t));
-      }
-      if (on_screen(k)) {
-        double mn, mx;
-        extremes(py_ + t, e - t, mn, mx);  // no NaN: those points have NaN keys
-        if (mn < low_.py) low_ = pick(base, t + first_inside(py_ + t, e - t, mn, mn));
-        if (mx > high_.py) high_ = pick(base, t + first_inside(py_ + t, e - t, mx, mx));
-      }
-      last_ = pick(base, e - 1);
+      double mn = 0, mx = 0;  // no NaN among the segment's y: those points have NaN keys
+      if (on_screen(k)) extremes((mapped_ ? py_ : y_) + t, e - t, mn, mx);
+      if (!extend(base, t, e, k, mn, mx)) return false;
       t = e;
     }
+    return true;
+  }
+
+  // Extends the run by the points [t, e) of the block, all with key k, their mapped y (or raw y
+  // when !mapped_) ranging from mn to mx.
+  bool extend(std::int64_t base, std::int32_t t, std::int32_t e, double k, double mn,
+              double mx) noexcept {
+    if (!open_ || run_key_ != k) {
+      if (!close()) return false;
+      open(k, pick(base, t));
+    }
+    if (on_screen(k) && mapped_) {
+      if (mn < low_.py) low_ = pick(base, t + first_inside(py_ + t, e - t, mn, mn));
+      if (mx > high_.py) high_ = pick(base, t + first_inside(py_ + t, e - t, mx, mx));
+    } else if (on_screen(k)) {
+      // The smallest py comes from the largest y when the mapping falls, and so on.
+      const std::int32_t lo =
+          raw_side(low_, y_ + t, e - t, falls_ ? mx : mn, falls_ ? mn : mx, falls_, true);
+      if (lo >= 0) low_ = pick(base, t + lo);
+      const std::int32_t hi =
+          raw_side(high_, y_ + t, e - t, falls_ ? mn : mx, falls_ ? mx : mn, !falls_, false);
+      if (hi >= 0) high_ = pick(base, t + hi);
+    }
+    last_ = pick(base, e - 1);
     return true;
   }
 
@@ -339,57 +357,40 @@ class Scan {
   }
 
   // The points [s, e) of column k, block by block: long columns with a monotone y mapping are
-  // reduced over raw y, others (and blocks holding a NaN) are mapped point by point.
+  // reduced over raw y, others are mapped point by point.
   bool column(std::int64_t s, std::int64_t e, double k) noexcept {
-    const bool raw = raw_y_ && e - s >= kRawColumn;
+    mapped_ = !(raw_y_ && e - s >= kRawColumn);
     for (std::int64_t from = s; from < e; from += kBlock) {
       const auto m = static_cast<std::int32_t>(e - from < kBlock ? e - from : kBlock);
       if (!tick(m)) return false;
       if (!r_.gather_y(from, m, y_)) return stop(M4Status::source_failed);
       double mn, mx;
-      if (raw && extremes(y_, m, mn, mx)) {
-        if (!raw_block(from, m, k, mn, mx)) return false;
+      if (!mapped_ && extremes(y_, m, mn, mx)) {  // no NaN: one segment
+        if (!extend(from, 0, m, k, mn, mx)) return false;
         continue;
       }
       for (std::int32_t t = 0; t < m; ++t) {
-        py_[t] = map_y(y_[t], v_);
-        key_[t] = k + (py_[t] - py_[t]);  // NaN when py is
+        if (mapped_) py_[t] = map_y(y_[t], v_);
+        const double q = mapped_ ? py_[t] : y_[t];
+        key_[t] = q == q ? k : q;  // a NaN py (from a NaN y, when raw) is kept alone
       }
       if (!feed(from, m)) return false;
     }
     return true;
   }
 
-  Pick raw_pick(std::int64_t i, double y) const noexcept {
-    return {i, std::numeric_limits<double>::quiet_NaN(), y, map_y(y, v_)};
-  }
-
-  // A block of column k with no NaN y, y mapping monotone: the smallest py comes from the
-  // largest y when the mapping falls, and so on.
-  bool raw_block(std::int64_t base, std::int32_t m, double k, double mn, double mx) noexcept {
-    if (!open_ || run_key_ != k) {
-      if (!close()) return false;
-      open(k, raw_pick(base, y_[0]));
-    }
-    raw_side(low_, base, m, falls_ ? mx : mn, falls_ ? mn : mx, falls_, true);
-    raw_side(high_, base, m, falls_ ? mn : mx, falls_ ? mx : mn, !falls_, false);
-    last_ = raw_pick(base + m - 1, y_[m - 1]);
-    return true;
-  }
-
-  // Replaces the run's extreme `side` when this block's raw extreme E (the other extreme O)
-  // maps strictly beyond it: with the earliest point of the block whose py equals E's.
-  void raw_side(Pick& side, std::int64_t base, std::int32_t m, double E, double O, bool e_is_max,
-                bool smaller) noexcept {
-    if (e_is_max ? !(E > side.y) : !(E < side.y)) return;  // maps no further: a tie at best
+  // The offset of the earliest of the m values y whose py equals that of their extreme E (the
+  // other extreme O) when that py lies strictly beyond the run's extreme `side`, else -1.
+  std::int32_t raw_side(const Pick& side, const double* y, std::int32_t m, double E, double O,
+                        bool e_is_max, bool smaller) const noexcept {
+    if (e_is_max ? !(E > side.y) : !(E < side.y)) return -1;  // maps no further: a tie at best
     const double P = map_y(E, v_);
-    if (smaller ? !(P < side.py) : !(P > side.py)) return;  // a tie keeps the earlier point
+    if (smaller ? !(P < side.py) : !(P > side.py)) return -1;  // a tie keeps the earlier point
     const double t = tie_bound(E, O, P);
     constexpr double inf = std::numeric_limits<double>::infinity();
-    const std::int32_t u = e_is_max ? first_inside(y_, m, t, inf) : first_inside(y_, m, -inf, t);
-    assert(u < m);
-    side = raw_pick(base + u, y_[u]);
-    assert(side.py == P);
+    const std::int32_t u = e_is_max ? first_inside(y, m, t, inf) : first_inside(y, m, -inf, t);
+    assert(u < m && map_y(y[u], v_) == P);
+    return u;
   }
 
   // Of the values from O to E (both in the block), the one nearest O whose py equals P = py(E):
@@ -433,7 +434,10 @@ class Scan {
   double* const py_;
   double* const key_;
   const double lo_, hi_;  // c(pl) and c(pl + pw)
-  bool lazy_x_ = false, raw_y_ = false, falls_ = true;
+  // raw_y_: py is a monotone function of y, NaN only for a NaN y; falls_: decreasing.
+  const bool raw_y_, falls_;
+  // lazy_x_: x_ is not read, picks read x when emitted; mapped_: py_ holds the block's py.
+  bool lazy_x_ = false, mapped_ = true;
   std::int64_t work_ = 0;
   M4Status status_ = M4Status::ok;
   // The open run: its key and its first, lowest-py, highest-py and last points.
