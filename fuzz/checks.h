@@ -15,6 +15,7 @@
 
 #include "analysis/polyfit_core.h"
 #include "screen/data_to_screen.h"
+#include "screen/m4.h"
 #include "screen/map_linear.h"
 #include "screen/simplify.h"
 
@@ -405,6 +406,171 @@ inline std::string check_polyfit(const std::uint8_t* data, std::size_t size) {
   std::string r = compare("coefficient", vty, want_vty, d);
   if (r.empty()) r = compare("eliminated vtv", vtv, want_vtv, d * d);
   return r.empty() ? r : "solve: " + r;
+}
+
+// Per-column extremes -------------------------------------------------------------------------
+
+namespace plain {
+
+// The rule point by point: map, classify, walk each run, keep its first, lowest, highest and
+// last points (off the plot: its first and last), a point with NaN px, or NaN py in a column,
+// alone.
+inline std::vector<double> m4(const std::vector<double>& xs, const std::vector<double>& ys,
+                              const M4View& v) {
+  const std::size_t n = xs.size();
+  std::vector<double> px(n), py(n);
+  for (std::size_t i = 0; i < n; ++i)
+    data_to_screen(xs[i], ys[i], v.x0, v.dx, v.y0, v.dy, v.pl, v.pb, v.pw, v.ph, v.lx, v.ly, px[i],
+                   py[i]);
+  const double left = std::trunc(v.pl), right = std::trunc(v.pl + v.pw);
+  // 'L', 'R', 'C' (in a column) or 'A' (alone).
+  auto kind = [&](std::size_t i) {
+    const double c = std::trunc(px[i]);
+    if (std::isnan(px[i])) return 'A';
+    if (c < left) return 'L';
+    if (c > right) return 'R';
+    return std::isnan(py[i]) ? 'A' : 'C';
+  };
+  auto same_run = [&](std::size_t i, std::size_t j) {
+    const char k = kind(i);
+    if (k == 'A' || kind(j) != k) return false;
+    return k != 'C' || std::trunc(px[i]) == std::trunc(px[j]);
+  };
+  std::vector<double> out;
+  auto keep = [&](std::size_t i) {
+    out.push_back(px[i]);
+    out.push_back(py[i]);
+  };
+  for (std::size_t i = 0; i < n;) {
+    std::size_t j = i;
+    while (j + 1 < n && same_run(i, j + 1)) ++j;
+    std::size_t lo = i, hi = i;
+    if (kind(i) == 'C') {
+      for (std::size_t t = i; t <= j; ++t) {
+        if (py[t] < py[lo]) lo = t;
+        if (py[t] > py[hi]) hi = t;
+      }
+    }
+    std::size_t picks[4] = {i, std::min(lo, hi), std::max(lo, hi), j};
+    for (int q = 0; q < 4; ++q) {
+      if (q == 0 || picks[q] != picks[q - 1]) keep(picks[q]);
+    }
+    i = j + 1;
+  }
+  return out;
+}
+
+}  // namespace plain
+
+// A Reader over two vectors that records any read outside [0, n), and can fail or stop on
+// request: the calls counted are gathers and x_at (fail_at) and polls (stop_at).
+struct VectorReader {
+  const std::vector<double>& x;
+  const std::vector<double>& y;
+  long fail_at = -1, stop_at = -1;
+  long calls = 0, polls = 0, x_read = 0, y_read = 0;
+  bool out_of_range = false;
+
+  bool ok(std::int64_t from, std::int64_t count) {
+    if (from < 0 || count < 1 || from + count > static_cast<std::int64_t>(x.size())) {
+      out_of_range = true;
+      return false;
+    }
+    return calls++ != fail_at;
+  }
+  bool gather(std::int64_t from, std::int32_t count, double* ox, double* oy) {
+    if (!ok(from, count)) return false;
+    std::memcpy(ox, x.data() + from, count * sizeof(double));
+    std::memcpy(oy, y.data() + from, count * sizeof(double));
+    x_read += count;
+    y_read += count;
+    return true;
+  }
+  bool gather_y(std::int64_t from, std::int32_t count, double* oy) {
+    if (!ok(from, count)) return false;
+    std::memcpy(oy, y.data() + from, count * sizeof(double));
+    y_read += count;
+    return true;
+  }
+  bool x_at(std::int64_t i, double& ox) {
+    if (!ok(i, 1)) return false;
+    ox = x[i];
+    ++x_read;
+    return true;
+  }
+  bool poll() { return polls++ != stop_at; }
+};
+
+// A Sink into a vector that refuses points beyond a limit.
+struct VectorSink {
+  std::vector<double> out;
+  std::size_t limit = SIZE_MAX;
+  bool push(double px, double py) {
+    if (out.size() / 2 >= limit) return false;
+    out.push_back(px);
+    out.push_back(py);
+    return true;
+  }
+};
+
+// Runs the core; an empty string when it returned ok with the plain rule's points.
+inline std::string m4_matches(const std::vector<double>& xs, const std::vector<double>& ys,
+                              const M4View& v, bool x_sorted) {
+  VectorReader r{xs, ys};
+  VectorSink sink;
+  const M4Status s = m4_to_screen(r, static_cast<std::int64_t>(xs.size()), v, x_sorted, sink);
+  if (r.out_of_range) return "read out of range";
+  if (s != M4Status::ok) return "status not ok";
+  const std::vector<double> want = plain::m4(xs, ys, v);
+  if (sink.out.size() != want.size()) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%zu points kept, want %zu", sink.out.size() / 2,
+                  want.size() / 2);
+    return buf;
+  }
+  return compare(x_sorted ? "sorted point" : "point", sink.out.data(), want.data(),
+                 static_cast<int>(want.size()));
+}
+
+inline std::string check_m4(const std::uint8_t* data, std::size_t size) {
+  Input in(data, size);
+  const std::uint8_t mode = in.byte();
+  M4View v{};
+  double* w[] = {&v.x0, &v.dx, &v.y0, &v.dy, &v.pl, &v.pb, &v.pw, &v.ph};
+  static const double plain_view[] = {0, 1, 0, 1, 0, 0, 64, 64};
+  for (int k = 0; k < 8; ++k) *w[k] = mode & 0x80 ? in.number() : plain_view[k];
+  v.lx = mode & 1;
+  v.ly = (mode >> 1) & 1;
+  std::vector<double> xs, ys;
+  while (!in.empty() && xs.size() < 512) {
+    xs.push_back(in.number());
+    ys.push_back(in.number());
+  }
+  // Stretched past a block: each point repeated, y nudged, so that long runs cross blocks.
+  if (mode & 4) {
+    const std::size_t r = 2 + (mode >> 3) % 8 * 300;
+    std::vector<double> sx, sy;
+    for (std::size_t i = 0; i < xs.size() && sx.size() < 20000; ++i) {
+      for (std::size_t k = 0; k < r; ++k) {
+        sx.push_back(xs[i]);
+        sy.push_back(ys[i] + static_cast<double>((k * 7) % 13) / 8);
+      }
+    }
+    xs.swap(sx);
+    ys.swap(sy);
+  }
+  std::string r = m4_matches(xs, ys, v, false);
+  if (!r.empty()) return r;
+  // A broken promise: unsorted x may give any polyline, but reads stay in range.
+  {
+    VectorReader rd{xs, ys};
+    VectorSink sink;
+    m4_to_screen(rd, static_cast<std::int64_t>(xs.size()), v, true, sink);
+    if (rd.out_of_range) return "unsorted x with x_sorted: read out of range";
+  }
+  for (double& x : xs) x = std::isnan(x) ? 0.0 : x;
+  std::sort(xs.begin(), xs.end());
+  return m4_matches(xs, ys, v, true);
 }
 
 }  // namespace skyloom::fuzz

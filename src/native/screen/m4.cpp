@@ -1,0 +1,173 @@
+// The block kernels of the per-column extremes scan: run keys, extremes and searches over short
+// arrays of doubles. Built for AVX2 with a baseline fallback chosen at load time; every result
+// is the plain scalar loop's.
+#include "screen/m4.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace skyloom {
+
+bool PointBuffer::grow() noexcept {
+  const std::size_t cap = cap_ < 64 ? 128 : cap_ * 2;
+  if (cap > SIZE_MAX / sizeof(double) / 2) return false;
+  void* p = std::realloc(data_, cap * sizeof(double));
+  if (p == nullptr) return false;
+  data_ = static_cast<double*>(p);
+  cap_ = cap;
+  return true;
+}
+
+namespace m4 {
+
+namespace {
+
+using v4 = double __attribute__((vector_size(32)));
+using mask4 = long long __attribute__((vector_size(32)));
+
+// By reference: 32-byte vectors by value would be passed differently by the two clones.
+inline void load4(const double* a, v4& v) noexcept {
+  std::memcpy(&v, a, sizeof v);
+}
+
+inline bool any4(const mask4& m) noexcept {
+  return (m[0] | m[1] | m[2] | m[3]) != 0;
+}
+
+inline void abs4(v4& v) noexcept {
+  v = v < 0 ? -v : v;
+}
+
+// v truncated toward zero, for |v| <= 2^51 (no NaN): adding and subtracting 1.5 * 2^52 rounds
+// to the nearest integer, one less when that is above.
+inline void trunc4(const v4& v, v4& t) noexcept {
+  const v4 zero = {0, 0, 0, 0}, magic = zero + 0x1.8p52;
+  v4 a = v;
+  abs4(a);
+  v4 f = (a + magic) - magic;
+  f = f > a ? f - 1 : f;
+  t = v < 0 ? -f : f;
+}
+
+// The run key of the truncated pixel x c, ignoring y.
+inline void key4(const v4& c, double lo, double hi, v4& k) noexcept {
+  const v4 zero = {0, 0, 0, 0};
+  k = c < lo ? zero + kLeft : (c > hi ? zero + kRight : c);
+}
+
+}  // namespace
+
+__attribute__((target_clones("avx2", "default"))) void column_keys(double* px, const double* py,
+                                                                   std::int32_t m, double lo,
+                                                                   double hi) noexcept {
+  std::int32_t t = 0;
+  const v4 zero = {0, 0, 0, 0};
+  for (; t + 4 <= m; t += 4) {
+    v4 p, q;
+    load4(px + t, p);
+    load4(py + t, q);
+    // NaN lanes zeroed for the truncation, then restored.
+    v4 c, k;
+    trunc4(p == p ? p : zero, c);
+    key4(c, lo, hi, k);
+    const v4 r = p == p ? (k == c ? c + (q - q) : k) : p;
+    std::memcpy(px + t, &r, sizeof r);
+  }
+  for (; t < m; ++t) {
+    const double c = std::trunc(px[t]);
+    const double q = py[t];
+    // q - q is 0, or NaN when py is (py is clamped: never infinite); NaN c stays NaN.
+    px[t] = c < lo ? kLeft : (c > hi ? kRight : c + (q - q));
+  }
+}
+
+__attribute__((target_clones("avx2", "default"))) bool extremes(const double* v, std::int32_t m,
+                                                                double& mn, double& mx) noexcept {
+  assert(m > 0);
+  std::int32_t t = 0;
+  double lo = v[0], hi = v[0];
+  bool nan = false;
+  if (m >= 8) {
+    v4 lo0, lo1, hi0, hi1;
+    load4(v, lo0);
+    load4(v + 4, lo1);
+    hi0 = lo0;
+    hi1 = lo1;
+    mask4 bad = (lo0 != lo0) | (lo1 != lo1);
+    for (t = 8; t + 8 <= m; t += 8) {
+      v4 a, b;
+      load4(v + t, a);
+      load4(v + t + 4, b);
+      lo0 = a < lo0 ? a : lo0;
+      lo1 = b < lo1 ? b : lo1;
+      hi0 = a > hi0 ? a : hi0;
+      hi1 = b > hi1 ? b : hi1;
+      bad |= (a != a) | (b != b);
+    }
+    nan = any4(bad);
+    lo0 = lo1 < lo0 ? lo1 : lo0;
+    hi0 = hi1 > hi0 ? hi1 : hi0;
+    for (int l = 0; l < 4; ++l) {
+      lo = lo0[l] < lo ? lo0[l] : lo;
+      hi = hi0[l] > hi ? hi0[l] : hi;
+    }
+  }
+  for (; t < m; ++t) {
+    const double a = v[t];
+    nan = nan || a != a;
+    lo = a < lo ? a : lo;
+    hi = a > hi ? a : hi;
+  }
+  mn = lo;
+  mx = hi;
+  return !nan && lo == lo;
+}
+
+// The first index t < m with lo <= v[t] <= hi (inside) or not (!inside), else m: eight values
+// tested at a time until one hits.
+template <bool inside>
+inline std::int32_t first_where(const double* v, std::int32_t m, double lo, double hi) noexcept {
+  std::int32_t t = 0;
+  for (; t + 8 <= m; t += 8) {
+    v4 a, b;
+    load4(v + t, a);
+    load4(v + t + 4, b);
+    const mask4 ia = (a >= lo) & (a <= hi), ib = (b >= lo) & (b <= hi);
+    if (any4(inside ? ia | ib : ~(ia & ib))) break;
+  }
+  for (; t < m; ++t) {
+    if ((v[t] >= lo && v[t] <= hi) == inside) return t;
+  }
+  return m;
+}
+
+__attribute__((target_clones("avx2", "default"))) std::int32_t first_inside(const double* v,
+                                                                            std::int32_t m,
+                                                                            double lo,
+                                                                            double hi) noexcept {
+  return first_where<true>(v, m, lo, hi);
+}
+
+__attribute__((target_clones("avx2", "default"))) std::int32_t first_other(const double* v,
+                                                                           std::int32_t m,
+                                                                           double k) noexcept {
+  return first_where<false>(v, m, k, k);
+}
+
+std::int64_t order_key(double v) noexcept {
+  std::int64_t b;
+  std::memcpy(&b, &v, sizeof b);
+  // Negative doubles order backwards by their bits; -0.0 lands just below +0.0.
+  return b >= 0 ? b : -(b & INT64_MAX) - 1;
+}
+
+double from_order_key(std::int64_t k) noexcept {
+  const std::int64_t b = k >= 0 ? k : (-(k + 1)) | INT64_MIN;
+  double v;
+  std::memcpy(&v, &b, sizeof v);
+  return v;
+}
+
+}  // namespace m4
+
+}  // namespace skyloom

@@ -1,0 +1,463 @@
+// Per-column extremes of a series on screen: of every run of consecutive points in one pixel
+// column the first, the lowest, the highest and the last; of every run off the plot to one side
+// the first and the last. Drawn as one polyline, the kept points light exactly the pixels that
+// all the points light inside the plot's columns. Pure C++, generic over where the numbers come
+// from (a Reader) and where the pixels go (a Sink): the Python glue supplies both.
+//
+// The rule, with px, py mapped by data_to_screen and c() truncation toward zero:
+// - a point is off to the left when c(px) < c(pl), off to the right when c(px) > c(pl + pw);
+//   both bounds are compared as truncated doubles (std::trunc), so a huge pl or pw is no
+//   overflow; a NaN bound excludes nothing, so with a NaN pl (or pl + pw) no point is off to the
+//   left (or right) (every px is NaN then anyway);
+// - every other point lies in column c(px); of each maximal run of consecutive points in one
+//   column the first point, the one with the smallest py, the one with the largest py and the
+//   last point are kept (ties: the earliest), each once;
+// - of each maximal run of consecutive points off to one side the first and the last are kept;
+//   the side is decided by px alone: a NaN py does not split such a run (its pixels lie off the
+//   plot whatever py is, and so a view zoomed into sorted data never reads the y values off it);
+// - a point with a NaN px, or in a column with a NaN py, ends the run before it and is kept
+//   alone;
+// - kept points stay in input order. Nothing is sorted: unsorted x just makes more runs.
+//
+// With x_sorted the caller promises ascending x values (no NaN). When the mapping rises with x
+// (finite x0, pl, and finite positive dx and pw) the visible range and the column boundaries
+// are then found by bisection and only the y values of the visible columns are read: the result
+// is the general rule's, bit for bit. A broken promise gives some other polyline, never an
+// out-of-range read or an endless loop.
+#pragma once
+
+#include <cassert>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "screen/data_to_screen.h"
+#include "screen/map_linear.h"
+
+namespace skyloom {
+
+struct M4View {
+  double x0, dx, y0, dy, pl, pb, pw, ph;
+  int lx, ly;
+};
+
+enum class M4Status {
+  ok,
+  source_failed,  // a Reader call returned false
+  no_memory,      // the Sink refused a point, or no scratch
+  stopped,        // poll() returned false
+};
+
+// A growable array of interleaved pixel pairs on the native heap: a Sink whose failure to grow
+// is reported, never thrown.
+class PointBuffer {
+ public:
+  PointBuffer() noexcept = default;
+  PointBuffer(const PointBuffer&) = delete;
+  PointBuffer& operator=(const PointBuffer&) = delete;
+  ~PointBuffer() { std::free(data_); }
+
+  bool push(double px, double py) noexcept {
+    if (size_ + 2 > cap_ && !grow()) return false;
+    data_[size_] = px;
+    data_[size_ + 1] = py;
+    size_ += 2;
+    return true;
+  }
+  const double* data() const noexcept { return data_; }
+  // Number of pairs held.
+  std::int64_t count() const noexcept { return static_cast<std::int64_t>(size_ / 2); }
+  void clear() noexcept { size_ = 0; }
+
+ private:
+  bool grow() noexcept;
+  double* data_ = nullptr;
+  std::size_t size_ = 0, cap_ = 0;  // in doubles
+};
+
+// The Reader a scan needs (indices always within [0, n); each call returns false when the source
+// failed, and the scan then stops with source_failed):
+//   bool gather(std::int64_t from, std::int32_t count, double* x, double* y);  // both series
+//   bool gather_y(std::int64_t from, std::int32_t count, double* y);
+//   bool x_at(std::int64_t i, double& x);
+//   bool poll();  // called every few thousand points or probes; false stops the scan
+// The Sink: bool push(double px, double py); false stops the scan with no_memory.
+template <class Reader, class Sink>
+M4Status m4_to_screen(Reader& reader, std::int64_t n, const M4View& view, bool x_sorted,
+                      Sink& sink) noexcept;
+
+namespace m4 {
+
+constexpr std::int32_t kBlock = 1024;      // points read and mapped at a time
+constexpr std::int64_t kPollEvery = 4096;  // points or probes between polls
+constexpr std::int64_t kRawColumn = 64;    // shorter sorted columns are mapped point by point
+// Keys of the two off-screen sides: far beyond any column (pixels are clamped to ±1e6).
+constexpr double kLeft = -3e6, kRight = 3e6;
+
+// Turns the pixel x of each of the m points into its run key in place: kLeft, kRight, the column
+// c(px), or NaN for a point kept alone. lo and hi are c(pl) and c(pl + pw).
+void column_keys(double* px, const double* py, std::int32_t m, double lo, double hi) noexcept;
+// The smallest and largest of v[0 .. m), m > 0; false (and mn, mx unspecified) if one is NaN.
+bool extremes(const double* v, std::int32_t m, double& mn, double& mx) noexcept;
+// The first index t < m with lo <= v[t] <= hi, or m.
+std::int32_t first_inside(const double* v, std::int32_t m, double lo, double hi) noexcept;
+// The first index t < m where v[t] differs from k (NaN differs from all), or m.
+std::int32_t first_other(const double* v, std::int32_t m, double k) noexcept;
+
+// The total order of doubles (NaN excluded) as integers: adjacent doubles are adjacent keys.
+std::int64_t order_key(double v) noexcept;
+double from_order_key(std::int64_t k) noexcept;
+
+inline double map_x(double x, const M4View& v) noexcept {
+  double px, py;
+  data_to_screen(x, 0.0, v.x0, v.dx, v.y0, v.dy, v.pl, v.pb, v.pw, v.ph, v.lx, 0, px, py);
+  return px;
+}
+
+inline double map_y(double y, const M4View& v) noexcept {
+  double px, py;
+  data_to_screen(0.0, y, v.x0, v.dx, v.y0, v.dy, v.pl, v.pb, v.pw, v.ph, 0, v.ly, px, py);
+  return py;
+}
+
+// One point of a run: its index, its data (x is NaN until read when the scan reads x lazily)
+// and its mapped y.
+struct Pick {
+  std::int64_t i;
+  double x, y, py;
+};
+
+template <class Reader, class Sink>
+class Scan {
+ public:
+  Scan(Reader& reader, Sink& sink, const M4View& view, double* scratch) noexcept
+      : r_(reader),
+        sink_(sink),
+        v_(view),
+        x_(scratch),
+        y_(scratch + kBlock),
+        py_(scratch + 2 * kBlock),
+        key_(scratch + 3 * kBlock),
+        lo_(std::trunc(view.pl)),
+        hi_(std::trunc(view.pl + view.pw)),
+        raw_y_(view.ly == 0 && view.dy != 0 && view.ph != 0 && std::isfinite(view.y0) &&
+               std::isfinite(view.dy) && std::isfinite(view.pb) && std::isfinite(view.ph)),
+        falls_((view.dy > 0) == (view.ph > 0)) {}
+
+  // Sorted x and a mapping that rises with x: bisection can find columns.
+  static bool can_bisect(const M4View& v) noexcept {
+    return v.dx > 0 && v.pw > 0 && std::isfinite(v.dx) && std::isfinite(v.pw) &&
+           std::isfinite(v.x0) && std::isfinite(v.pl);
+  }
+
+  M4Status general(std::int64_t n) noexcept { return scan_all(n) ? M4Status::ok : status_; }
+  M4Status sorted(std::int64_t n) noexcept { return scan_sorted(n) ? M4Status::ok : status_; }
+
+ private:
+  bool scan_all(std::int64_t n) noexcept {
+    lazy_x_ = false;
+    const LinearView lin{v_.x0, v_.dx, v_.y0, v_.dy, v_.pl, v_.pb, v_.pw, v_.ph};
+    mapped_ = true;
+    for (std::int64_t from = 0; from < n; from += kBlock) {
+      const auto m = static_cast<std::int32_t>(n - from < kBlock ? n - from : kBlock);
+      if (!tick(m)) return false;
+      if (!r_.gather(from, m, x_, y_)) return stop(M4Status::source_failed);
+      if (v_.lx == 0 && v_.ly == 0) {
+        map_linear_split(x_, y_, m, lin, key_, py_);
+      } else {
+        for (std::int32_t t = 0; t < m; ++t)
+          data_to_screen(x_[t], y_[t], v_.x0, v_.dx, v_.y0, v_.dy, v_.pl, v_.pb, v_.pw, v_.ph,
+                         v_.lx, v_.ly, key_[t], py_[t]);
+      }
+      column_keys(key_, py_, m, lo_, hi_);
+      if (!feed(from, m)) return false;
+    }
+    return close();
+  }
+
+  bool scan_sorted(std::int64_t n) noexcept {
+    lazy_x_ = true;
+    // a: the first point not off to the left; b: the first point off to the right.
+    std::int64_t a, b;
+    if (!partition(-1, n, true, a) || !partition(a - 1, n, false, b)) return false;
+    assert(0 <= a && a <= b && b <= n);
+    if (a > 0 && !side_run(0, a, kLeft)) return false;
+    for (std::int64_t s = a; s < b;) {
+      double k;
+      if (!column_at(s, k)) return false;
+      std::int64_t e;
+      if (!column_end(s, b, k, e) || !column(s, e, k)) return false;
+      s = e;
+    }
+    if (b < n && !side_run(b, n, kRight)) return false;
+    return close();
+  }
+
+  // Records why the scan stops; returns false for the caller to pass up.
+  bool stop(M4Status s) noexcept {
+    status_ = s;
+    return false;
+  }
+
+  // Counts work and polls the reader at coarse intervals.
+  bool tick(std::int64_t work) noexcept {
+    work_ += work;
+    if (work_ < kPollEvery) return true;
+    work_ = 0;
+    return r_.poll() || stop(M4Status::stopped);
+  }
+
+  bool on_screen(double key) const noexcept { return key != kLeft && key != kRight; }
+
+  Pick pick(std::int64_t base, std::int32_t t) const noexcept {
+    return {base + t, lazy_x_ ? std::numeric_limits<double>::quiet_NaN() : x_[t], y_[t],
+            mapped_ ? py_[t] : map_y(y_[t], v_)};
+  }
+
+  bool emit(const Pick& p) noexcept {
+    double x = p.x;
+    if (lazy_x_ && !r_.x_at(p.i, x)) return stop(M4Status::source_failed);
+    if (!sink_.push(map_x(x, v_), p.py)) return stop(M4Status::no_memory);
+    return true;
+  }
+
+  void open(double key, const Pick& p) noexcept {
+    open_ = true;
+    run_key_ = key;
+    first_ = low_ = high_ = last_ = p;
+  }
+
+  // Emits the open run's kept points in input order, each once.
+  bool close() noexcept {
+    if (!open_) return true;
+    open_ = false;
+    Pick p[4] = {first_, low_, high_, last_};
+    int m = 4;
+    if (!on_screen(run_key_)) {
+      p[1] = last_;
+      m = 2;
+    }
+    for (int j = 1; j < m; ++j) {
+      for (int q = j; q > 0 && p[q].i < p[q - 1].i; --q) std::swap(p[q], p[q - 1]);
+    }
+    assert(p[0].i == first_.i && p[m - 1].i == last_.i);
+    for (int j = 0; j < m; ++j) {
+      if ((j == 0 || p[j].i != p[j - 1].i) && !emit(p[j])) return false;
+    }
+    return true;
+  }
+
+  // Runs the rule over the m points of the block starting at index base, whose keys are in key_,
+  // data in x_ (unless read lazily) and y_, and mapped y in py_ when mapped_.
+  bool feed(std::int64_t base, std::int32_t m) noexcept {
+    for (std::int32_t t = 0; t < m;) {
+      const double k = key_[t];
+      if (std::isnan(k)) {
+        if (!close() || !emit(pick(base, t))) return false;
+        ++t;
+        continue;
+      }
+      const std::int32_t e = t + first_other(key_ + t, m - t, k);
+      assert(e > t);
+      double mn = 0, mx = 0;  // no NaN among the segment's y: those points have NaN keys
+      if (on_screen(k)) extremes((mapped_ ? py_ : y_) + t, e - t, mn, mx);
+      if (!extend(base, t, e, k, mn, mx)) return false;
+      t = e;
+    }
+    return true;
+  }
+
+  // Extends the run by the points [t, e) of the block, all with key k, their mapped y (or raw y
+  // when !mapped_) ranging from mn to mx.
+  bool extend(std::int64_t base, std::int32_t t, std::int32_t e, double k, double mn,
+              double mx) noexcept {
+    if (!open_ || run_key_ != k) {
+      if (!close()) return false;
+      open(k, pick(base, t));
+    }
+    if (on_screen(k) && mapped_) {
+      if (mn < low_.py) low_ = pick(base, t + first_inside(py_ + t, e - t, mn, mn));
+      if (mx > high_.py) high_ = pick(base, t + first_inside(py_ + t, e - t, mx, mx));
+    } else if (on_screen(k)) {
+      // The smallest py comes from the largest y when the mapping falls, and so on.
+      const std::int32_t lo =
+          raw_side(low_, y_ + t, e - t, falls_ ? mx : mn, falls_ ? mn : mx, falls_, true);
+      if (lo >= 0) low_ = pick(base, t + lo);
+      const std::int32_t hi =
+          raw_side(high_, y_ + t, e - t, falls_ ? mn : mx, falls_ ? mx : mn, !falls_, false);
+      if (hi >= 0) high_ = pick(base, t + hi);
+    }
+    last_ = pick(base, e - 1);
+    return true;
+  }
+
+  // Sorted x -------------------------------------------------------------------------------
+
+  bool column_at(std::int64_t i, double& c) noexcept {
+    if (!tick(1)) return false;
+    double x;
+    if (!r_.x_at(i, x)) return stop(M4Status::source_failed);
+    c = std::trunc(map_x(x, v_));
+    return true;
+  }
+
+  // The first index in (lo, hi) whose column is not left of c(pl) (left: true) or is right of
+  // c(pl + pw) (left: false), else hi; lo and hi themselves are not read.
+  bool partition(std::int64_t lo, std::int64_t hi, bool left, std::int64_t& out) noexcept {
+    while (hi - lo > 1) {
+      assert(lo < hi);
+      const std::int64_t mid = lo + (hi - lo) / 2;
+      double c;
+      if (!column_at(mid, c)) return false;
+      if (left ? c < lo_ : !(c > hi_)) {
+        lo = mid;
+      } else {
+        hi = mid;
+      }
+    }
+    out = hi;
+    return true;
+  }
+
+  // The end of the column k that starts at s: the first index in (s, b) whose column lies right
+  // of k, else b. Gallops from s, then bisects.
+  bool column_end(std::int64_t s, std::int64_t b, double k, std::int64_t& e) noexcept {
+    std::int64_t lo = s, hi = b;
+    for (std::int64_t d = 1; d < hi - s; d *= 2) {
+      double c;
+      if (!column_at(s + d, c)) return false;
+      if (c > k) {
+        hi = s + d;
+        break;
+      }
+      lo = s + d;
+    }
+    while (hi - lo > 1) {
+      const std::int64_t mid = lo + (hi - lo) / 2;
+      double c;
+      if (!column_at(mid, c)) return false;
+      (c > k ? hi : lo) = mid;
+    }
+    assert(s <= lo && lo < hi && hi <= b);
+    e = hi;
+    return true;
+  }
+
+  // The off-screen run [s, e): its first and last points.
+  bool side_run(std::int64_t s, std::int64_t e, double key) noexcept {
+    double y;
+    if (!close()) return false;
+    if (!r_.gather_y(s, 1, &y)) return stop(M4Status::source_failed);
+    open(key, {s, std::numeric_limits<double>::quiet_NaN(), y, map_y(y, v_)});
+    if (!r_.gather_y(e - 1, 1, &y)) return stop(M4Status::source_failed);
+    last_ = {e - 1, std::numeric_limits<double>::quiet_NaN(), y, map_y(y, v_)};
+    return true;
+  }
+
+  // The points [s, e) of column k, block by block: long columns with a monotone y mapping are
+  // reduced over raw y, others are mapped point by point.
+  bool column(std::int64_t s, std::int64_t e, double k) noexcept {
+    mapped_ = !(raw_y_ && e - s >= kRawColumn);
+    for (std::int64_t from = s; from < e; from += kBlock) {
+      const auto m = static_cast<std::int32_t>(e - from < kBlock ? e - from : kBlock);
+      if (!tick(m)) return false;
+      if (!r_.gather_y(from, m, y_)) return stop(M4Status::source_failed);
+      double mn, mx;
+      if (!mapped_ && extremes(y_, m, mn, mx)) {  // no NaN: one segment
+        if (!extend(from, 0, m, k, mn, mx)) return false;
+        continue;
+      }
+      for (std::int32_t t = 0; t < m; ++t) {
+        if (mapped_) py_[t] = map_y(y_[t], v_);
+        const double q = mapped_ ? py_[t] : y_[t];
+        key_[t] = q == q ? k : q;  // a NaN py (from a NaN y, when raw) is kept alone
+      }
+      if (!feed(from, m)) return false;
+    }
+    return true;
+  }
+
+  // The offset of the earliest of the m values y whose py equals that of their extreme E (the
+  // other extreme O) when that py lies strictly beyond the run's extreme `side`, else -1.
+  std::int32_t raw_side(const Pick& side, const double* y, std::int32_t m, double E, double O,
+                        bool e_is_max, bool smaller) const noexcept {
+    if (e_is_max ? !(E > side.y) : !(E < side.y)) return -1;  // maps no further: a tie at best
+    const double P = map_y(E, v_);
+    if (smaller ? !(P < side.py) : !(P > side.py)) return -1;  // a tie keeps the earlier point
+    const double t = tie_bound(E, O, P);
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const std::int32_t u = e_is_max ? first_inside(y, m, t, inf) : first_inside(y, m, -inf, t);
+    assert(u < m && map_y(y[u], v_) == P);
+    return u;
+  }
+
+  // Of the values from O to E (both in the block), the one nearest O whose py equals P = py(E):
+  // by monotony these are the values from it to E. Gallops from E, then bisects, in the total
+  // order of doubles.
+  double tie_bound(double E, double O, double P) const noexcept {
+    if (map_y(O, v_) == P) return O;
+    const std::int64_t ke = order_key(E), ko = order_key(O);
+    const bool down = ko < ke;
+    // Offsets from E towards O, in unsigned arithmetic: the span may exceed 2^63.
+    const std::uint64_t span =
+        down ? static_cast<std::uint64_t>(ke) - static_cast<std::uint64_t>(ko)
+             : static_cast<std::uint64_t>(ko) - static_cast<std::uint64_t>(ke);
+    auto at = [&](std::uint64_t off) {
+      const std::uint64_t k =
+          down ? static_cast<std::uint64_t>(ke) - off : static_cast<std::uint64_t>(ke) + off;
+      return from_order_key(static_cast<std::int64_t>(k));
+    };
+    std::uint64_t good = 0, bad = span;  // map_y equals P at good, differs at bad
+    for (std::uint64_t d = 1; d < bad; d *= 2) {
+      if (map_y(at(d), v_) != P) {
+        bad = d;
+        break;
+      }
+      good = d;
+      if (d > span / 2) break;
+    }
+    while (bad - good > 1) {
+      assert(good < bad);
+      const std::uint64_t mid = good + (bad - good) / 2;
+      (map_y(at(mid), v_) == P ? good : bad) = mid;
+    }
+    return at(good);
+  }
+
+  Reader& r_;
+  Sink& sink_;
+  const M4View v_;
+  double* const x_;
+  double* const y_;
+  double* const py_;
+  double* const key_;
+  const double lo_, hi_;  // c(pl) and c(pl + pw)
+  // raw_y_: py is a monotone function of y, NaN only for a NaN y; falls_: decreasing.
+  const bool raw_y_, falls_;
+  // lazy_x_: x_ is not read, picks read x when emitted; mapped_: py_ holds the block's py.
+  bool lazy_x_ = false, mapped_ = true;
+  std::int64_t work_ = 0;
+  M4Status status_ = M4Status::ok;
+  // The open run: its key and its first, lowest-py, highest-py and last points.
+  bool open_ = false;
+  double run_key_ = 0;
+  Pick first_{}, low_{}, high_{}, last_{};
+};
+
+}  // namespace m4
+
+template <class Reader, class Sink>
+M4Status m4_to_screen(Reader& reader, std::int64_t n, const M4View& view, bool x_sorted,
+                      Sink& sink) noexcept {
+  if (n <= 0) return M4Status::ok;
+  double* scratch = static_cast<double*>(std::malloc(4 * m4::kBlock * sizeof(double)));
+  if (scratch == nullptr) return M4Status::no_memory;
+  m4::Scan<Reader, Sink> scan(reader, sink, view, scratch);
+  const M4Status s = x_sorted && scan.can_bisect(view) ? scan.sorted(n) : scan.general(n);
+  std::free(scratch);
+  return s;
+}
+
+}  // namespace skyloom

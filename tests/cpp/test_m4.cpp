@@ -1,0 +1,213 @@
+// The per-column extremes core against the rule written out point by point (fuzz/checks.h), on
+// random and hostile data and views, through both the general scan and the sorted-x bisection;
+// plus what the sorted path reads, and stopping on poll, source and sink failures.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "fuzz/checks.h"
+#include "screen/m4.h"
+
+namespace skyloom::fuzz {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct Series {
+  std::vector<double> x, y;
+};
+
+// Random walks, noise with spikes, quantised y (ties in py), everything in one column, values
+// that log axes reject, and sprinkled NaN and infinities; sizes around the block length.
+Series series(int kind, std::size_t n, std::mt19937_64& rng) {
+  std::normal_distribution<double> g(0.0, 1.0);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  Series s;
+  double w = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    w += g(rng);
+    double x = static_cast<double>(i), y = w;
+    switch (kind) {
+      case 1:  // noise with spikes
+        y = std::sin(i * 0.01) + 0.1 * g(rng) + (u(rng) < 0.002 ? 50 * g(rng) : 0);
+        break;
+      case 2:  // few distinct y values: many ties
+        y = std::floor(w / 4);
+        break;
+      case 3:  // all in a handful of columns, long runs
+        x = std::floor(i * 3.0 / n) + 0.5 * i / n;
+        break;
+      case 4:  // log axes: zero, negative, tiny and huge values
+        x = i % 97 == 0 ? -1.0 : (i + 1) * 1e-3;
+        y = i % 53 == 0 ? 0.0 : std::exp(w / 8);
+        break;
+      case 5:  // hostile values
+        if (u(rng) < 0.01) y = u(rng) < 0.5 ? kNaN : (u(rng) < 0.5 ? kInf : -kInf);
+        if (u(rng) < 0.003) x = u(rng) < 0.5 ? kInf : -kInf;
+        break;
+      case 6:  // unsorted x
+        x = n * u(rng);
+        break;
+      case 7:  // distinct y values that mostly map to the same py
+        y = 1 + std::round(w) * 0x1p-52;
+        break;
+      case 8:  // one column, a new level each block: distinct y, one py within a block
+        x = i * 1e-3;
+        y = std::floor(i / 1024.0) + ((i + 1) % 3) * 0x1p-50;
+        break;
+    }
+    s.x.push_back(x);
+    s.y.push_back(y);
+  }
+  return s;
+}
+
+// Views of a series of n points with y roughly within ±r: whole, zoomed into the middle,
+// beyond the data on either side, at pl = 0 and negative pl, flipped and degenerate.
+std::vector<M4View> views(double n, double r) {
+  return {
+      {0, n, -r, 2 * r, 40, 330, 300, 300, 0, 0},
+      {0, n, -r, 2 * r, 40, 330, 7, 300, 0, 0},
+      {0, n, 1 - 1e-13, 2e-13, 40.5, 330, 3, 3e5, 0, 0},
+      {n * 0.45, n * 0.02, -r, 2 * r, 0, 330, 300, 300, 0, 0},
+      {n * 0.5, n * 0.001, -r / 8, r / 4, 12.5, 200, 37.3, 100, 0, 0},
+      {-2 * n, n, -r, 2 * r, 0, 330, 300, 300, 0, 0},
+      {2 * n, n, -r, 2 * r, 0, 330, 300, 300, 0, 0},
+      {-n / 3, n / 2, -r, 2 * r, -20.7, 330, 100, 300, 0, 0},
+      {0, n, r, -2 * r, 40, 330, 300, 300, 0, 0},
+      {0, n, -r, 2 * r, 40, 330, 300, -300, 0, 0},
+      {0, n, -r, 0, 40, 330, 300, 300, 0, 0},
+      {0, 0, -r, 2 * r, 40, 330, 300, 300, 0, 0},
+      {0, -n, -r, 2 * r, 40, 330, 300, 300, 0, 0},
+      {0, n, -r, 2 * r, 40, 330, -300, 300, 0, 0},
+      {0, n, kNaN, 2 * r, 40, 330, 300, 300, 0, 0},
+      {0, n, -r, 2 * r, kNaN, 330, 300, 300, 0, 0},
+      {0, n, -r, 2 * r, 1e300, 330, 1e300, 300, 0, 0},
+      {0, n, -r, 2 * r, 40, 330, kInf, 300, 0, 0},
+      {-3, std::log10(n) + 3, -2, 4, 40, 330, 300, 300, 1, 1},
+      {0, std::log10(n), -2, 4, 0, 330, 300, 300, 1, 0},
+      {-3, std::log10(n) + 3, -r, 2 * r, 40, 330, 300, 300, 0, 1},
+  };
+}
+
+TEST(M4, EqualsTheRuleOnEverySeriesAndView) {
+  std::mt19937_64 rng(11);
+  for (std::size_t n : {0, 1, 2, 3, 1023, 1024, 1025, 2049, 6000}) {
+    for (int kind = 0; kind <= 8; ++kind) {
+      const Series s = series(kind, n, rng);
+      const bool sorted = kind != 4 && kind != 5 && kind != 6;
+      for (const M4View& v : views(static_cast<double>(n), 3 * std::sqrt(n + 1.0))) {
+        SCOPED_TRACE(testing::Message() << "n " << n << " kind " << kind << " view x0 " << v.x0
+                                        << " dx " << v.dx << " pl " << v.pl << " lx " << v.lx);
+        EXPECT_EQ(m4_matches(s.x, s.y, v, false), "");
+        if (sorted) {
+          EXPECT_EQ(m4_matches(s.x, s.y, v, true), "");
+        }
+      }
+    }
+  }
+}
+
+TEST(M4, SortedPathHonoursNaNAndInfiniteY) {
+  // NaN y inside visible columns (kept alone, splitting the column) and off the plot (not
+  // splitting the off-screen run), infinities pinned to the edges.
+  std::mt19937_64 rng(5);
+  Series s = series(0, 5000, rng);
+  for (std::size_t i : {0, 1, 700, 701, 1024, 2500, 2501, 2502, 4999}) s.y[i] = kNaN;
+  for (std::size_t i : {30, 2600, 2601}) s.y[i] = kInf;
+  s.y[2700] = -kInf;
+  for (const M4View& v : views(5000, 200)) EXPECT_EQ(m4_matches(s.x, s.y, v, true), "");
+}
+
+TEST(M4, UnsortedDataDespiteTheSortedPromiseStaysInRange) {
+  std::mt19937_64 rng(7);
+  for (int kind : {5, 6}) {
+    Series s = series(kind, 5000, rng);
+    s.x[100] = kNaN;
+    for (const M4View& v : views(5000, 200)) {
+      VectorReader r{s.x, s.y};
+      VectorSink sink;
+      m4_to_screen(r, 5000, v, true, sink);
+      EXPECT_FALSE(r.out_of_range);
+      EXPECT_LE(sink.out.size(), 2 * s.x.size());
+    }
+  }
+}
+
+TEST(M4, SortedPathReadsOnlyTheVisibleColumns) {
+  std::mt19937_64 rng(3);
+  const std::size_t n = 1000000;
+  const Series s = series(0, n, rng);
+  // 1% of the data over 300 columns, and views beyond either end.
+  for (double x0 : {0.37 * n, -2.0 * n, 3.0 * n}) {
+    const M4View v{x0, 0.01 * n, -3000, 6000, 0, 330, 300, 300, 0, 0};
+    VectorReader r{s.x, s.y};
+    VectorSink sink;
+    ASSERT_EQ(m4_to_screen(r, static_cast<std::int64_t>(n), v, true, sink), M4Status::ok);
+    long visible = 0;  // column 0 is two pixels wide: c(px) is 0 for -1 < px < 1
+    for (double x : s.x) visible += std::fabs(std::trunc(m4::map_x(x, v)) - 150) <= 150;
+    EXPECT_LE(visible, static_cast<long>(0.0102 * n));
+    EXPECT_LE(r.y_read, visible + 4);
+    EXPECT_LE(r.x_read, 301 * 2 * 21 + 2 * 21 + sink.out.size() / 2);
+    EXPECT_EQ(m4_matches(s.x, s.y, v, true), "");
+  }
+}
+
+TEST(M4, StopsOnPollSourceAndSinkFailures) {
+  std::mt19937_64 rng(9);
+  const Series s = series(0, 20000, rng);
+  const M4View v{0, 20000, -500, 1000, 0, 330, 300, 300, 0, 0};
+  for (bool sorted : {false, true}) {
+    {
+      VectorReader r{s.x, s.y};
+      r.stop_at = 1;
+      VectorSink sink;
+      EXPECT_EQ(m4_to_screen(r, 20000, v, sorted, sink), M4Status::stopped);
+      EXPECT_EQ(r.polls, 2);
+    }
+    for (long at : {0, 1, 5, 15}) {
+      VectorReader r{s.x, s.y};
+      r.fail_at = at;
+      VectorSink sink;
+      EXPECT_EQ(m4_to_screen(r, 20000, v, sorted, sink), M4Status::source_failed) << at;
+      EXPECT_EQ(r.calls, at + 1);
+    }
+    for (std::size_t limit : {0, 1, 7, 500}) {
+      VectorReader r{s.x, s.y};
+      VectorSink sink;
+      sink.limit = limit;
+      EXPECT_EQ(m4_to_screen(r, 20000, v, sorted, sink), M4Status::no_memory);
+      EXPECT_EQ(sink.out.size(), 2 * limit);
+    }
+  }
+}
+
+TEST(M4, RandomBytesPassTheFuzzCheck) {
+  // Random views (NaN, infinities, huge and zero spans), values and stretched runs.
+  std::mt19937_64 rng(13);
+  for (int k = 0; k < 400; ++k) {
+    std::vector<std::uint8_t> bytes(rng() % 600);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+    if (!bytes.empty() && k % 2) bytes[0] |= 0x80;
+    EXPECT_EQ(check_m4(bytes.data(), bytes.size()), "") << k;
+  }
+}
+
+TEST(M4, PointBufferHoldsWhatTheScanPushes) {
+  std::mt19937_64 rng(1);
+  const Series s = series(6, 50000, rng);  // unsorted: tens of thousands of points kept
+  const M4View v{0, 50000, -1000, 2000, 0, 330, 300, 300, 0, 0};
+  VectorReader r{s.x, s.y};
+  PointBuffer buf;
+  ASSERT_EQ(m4_to_screen(r, 50000, v, false, buf), M4Status::ok);
+  const std::vector<double> want = plain::m4(s.x, s.y, v);
+  ASSERT_EQ(buf.count() * 2, static_cast<std::int64_t>(want.size()));
+  EXPECT_EQ(compare("buffer", buf.data(), want.data(), static_cast<int>(want.size())), "");
+}
+
+}  // namespace
+}  // namespace skyloom::fuzz
