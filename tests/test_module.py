@@ -266,14 +266,18 @@ def test_failed_import(setup, error, line):
 
 
 # A lookup of the exec step that raises: a key of the same hash as the name looked up, whose
-# comparison answers "different" `skip` times once armed, then raises, then claims equality (so
-# a lookup that swallowed the error would go on to replace that key's entry).
+# comparison answers "different" until the lookup to test is due, then raises, then claims
+# equality (so a lookup that swallowed the error would go on to replace that key's entry). The
+# namespace's _am is stored before it is looked up: only the lookup after the store may raise.
 @pytest.mark.parametrize(
-    "where, name, skip, line",
-    [("sys.modules", "skyloom._cy_utils", 0, 1), ("module.__dict__", "_am", 1, 8)],
+    "where, name, due, line",
+    [
+        ("sys.modules", "skyloom._cy_utils", "True", 1),
+        ("module.__dict__", "_am", "'_am' in [k for k in module.__dict__ if type(k) is str]", 8),
+    ],
     ids=["sys.modules", "namespace"],
 )
-def test_failing_lookup_at_import_propagates(where, name, skip, line):
+def test_failing_lookup_at_import_propagates(where, name, due, line):
     rc, out, err = run_python(
         """
         import importlib.util, sys, traceback
@@ -282,24 +286,20 @@ def test_failing_lookup_at_import_propagates(where, name, skip, line):
             pass
 
         class Key(str):
-            calls = None
+            state = "idle"
             def __hash__(self):
                 return str.__hash__(self)
             def __eq__(self, other):
-                if Key.calls is None:
-                    return False
-                Key.calls += 1
-                if Key.calls <= %(skip)d:
-                    return False
-                if Key.calls == %(skip)d + 1:
+                if Key.state == "armed" and %(due)s:
+                    Key.state = "raised"
                     raise Boom()
-                return True
+                return Key.state == "raised"
 
         spec = importlib.util.find_spec("skyloom._cy_utils")
         module = importlib.util.module_from_spec(spec)
         planted = object()
         %(where)s[Key(%(name)r)] = planted
-        Key.calls = 0
+        Key.state = "armed"
         try:
             spec.loader.exec_module(module)
         except Boom as e:
@@ -307,10 +307,10 @@ def test_failing_lookup_at_import_propagates(where, name, skip, line):
             print([(f.name, f.filename, f.lineno) for f in tb if f.name.startswith("init")])
         else:
             print("imported")
-        Key.calls = 1 << 30  # equal to the planted key from now on
+        Key.state = "raised"  # equal to the planted key from now on
         print(%(where)s[Key(%(name)r)] is planted)
         """
-        % dict(where=where, name=name, skip=skip)
+        % dict(where=where, name=name, due=due)
     )
     assert rc == 0, err
     assert err == ""
