@@ -12,35 +12,20 @@ import sys
 import time
 
 import skyloom._cy_utils as cy
+from helpers import Box, Shrinks
 
 VIEW = (0.0, 4.0, -1.0, 2.0, 10.0, 300.0, 640.0, 280.0)
-
-
-class Box:
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        return self.v
-
-
-class Shrinker:
-    """Empties a list when converted (the call then fails with IndexError)."""
-
-    def __init__(self, victim):
-        self.victim = victim
-
-    def __float__(self):
-        saved = self.victim[:]
-        del self.victim[:]
-        self.victim.extend(saved)  # put back at once: the next call starts over
-        del self.victim[3:]
-        return 1.0
 
 
 def rss_kib():
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
+
+
+def restored(lst, items):
+    """lst with its items put back: the conversion of one of them cuts it short at each call."""
+    lst[:] = items
+    return lst
 
 
 def cases():
@@ -53,7 +38,8 @@ def cases():
     bad = ys[:10] + ["text"] + ys[11:]
     short = ys[:5]
     shrinking = list(ys)
-    shrinking[8] = Shrinker(shrinking)
+    shrinking[8] = Shrinks(shrinking, keep=3)  # the call then fails with IndexError
+    whole = list(shrinking)
     big = [i * 1e-3 for i in range(2000)]
     big_y = [math.cos(v) for v in big]
     data = [xs, ys, gaps, mixed_x, bad, short, shrinking, big, big_y]
@@ -71,7 +57,7 @@ def cases():
         (lambda: t(mixed_x, ys, 0.5, Box(4.0)), None),
         (lambda: t(big, big_y, 0.1, 1.5), None),
         (lambda: t(xs, bad, None, None), TypeError),
-        (lambda: t(xs, shrinking, None, None), IndexError),
+        (lambda: t(xs, restored(shrinking, whole), None, None), IndexError),
         (lambda: t(xs, ys, "lo", None), TypeError),
         (lambda: f(xs, gaps, *VIEW), None),
         (lambda: f(big, big_y, *VIEW), None),

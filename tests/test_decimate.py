@@ -4,7 +4,7 @@ import math
 
 import pytest
 
-from helpers import Counted, assert_entry, entries, leak_check
+from helpers import Counted, FloatSub, Shrinks, assert_entry, entries, leak_check
 from reference import decimated_indices, same, to_screen
 from skyloom._cy_utils import decimated_to_screen_cy as dec
 
@@ -99,7 +99,7 @@ def test_points_mapped_bit_for_bit(view):
     want = [c for i in decimated_indices(n, max_pts) for c in to_screen(xs[i], ys[i], *view)]
     assert out_n == max_pts and same(buf, want)
     # Every point kept when the series is short enough, ints and float subclasses included.
-    short = [1, 2.5, True, type("F", (float,), {})(4.0)]
+    short = [1, 2.5, True, FloatSub(4.0)]
     buf, out_n = dec(short, short[::-1], 4, *view)
     want = [c for x, y in zip(short, short[::-1]) for c in to_screen(x, y, *view)]
     assert out_n == 4 and same(buf, want)
@@ -128,17 +128,6 @@ def test_negative_max_pts_is_a_negative_array_length(xs, max_pts):
     outer, inner = entries(ei.value)[-2:]
     assert (outer[0], outer[2]) == ("skyloom._cy_utils." + FN, 140)
     assert inner[0].startswith("skyloom._cy_utils.")
-
-
-class Shrinks:
-    """Empties the list it sits in when converted."""
-
-    def __init__(self, owner):
-        self.owner = owner
-
-    def __float__(self):
-        self.owner.clear()
-        return 1.0
 
 
 def _ys_none(n, m):
@@ -205,10 +194,6 @@ def test_no_reference_leaks():
     leak_check(failing, [xs, ys, bad, bad[-1]])
 
 
-class F(float):
-    """A float subclass: converted through the general path, with the same value."""
-
-
 @pytest.mark.parametrize("max_pts", [255, 256, 257, 700, 2000])
 @pytest.mark.parametrize("n", [1000, 5000])
 def test_long_series_map_bit_for_bit_across_blocks(n, max_pts):
@@ -220,7 +205,7 @@ def test_long_series_map_bit_for_bit_across_blocks(n, max_pts):
         xs[k], ys[k] = x, y
     idx = decimated_indices(n, max_pts)
     for k in idx[254:259] + idx[-3:]:
-        xs[k] = F(xs[k])
+        xs[k] = FloatSub(xs[k])
     view = (-100.0, 2000.0, -5e5, 1e6, 40.0, 470.0, 1200.0, 430.0)
     buf, out_n = call(xs, ys, max_pts, view=view)
     want = [c for i in idx for c in to_screen(xs[i], ys[i], *view, 0, 0)]

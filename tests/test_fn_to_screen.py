@@ -7,7 +7,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from helpers import assert_entry, leak_check
+from helpers import Box, FloatSub, Hostile, Shrinks, assert_entry, leak_check
 from skyloom._cy_utils import fn_to_screen_cy as F
 
 SEP = 1e308
@@ -63,25 +63,14 @@ def test_empty_xs(ys):
     assert arr == array.array("d") and arr.buffer_info()[1] == 0 and out_n == 0
 
 
-class Shrink:
-    """An item whose conversion empties a list of the same call."""
-
-    def __init__(self, victim, value):
-        self.victim, self.value = victim, value
-
-    def __float__(self):
-        del self.victim[:]
-        return self.value
-
-
 def shrink_ys():
     ys = [0.0, 1.0, 2.0]
-    return [0.0, Shrink(ys, 1.0), 2.0], ys
+    return [0.0, Shrinks(ys), 2.0], ys
 
 
 def shrink_xs():
     xs = [0.0, 1.0, 2.0]
-    return xs, [0.0, Shrink(xs, 1.0), 2.0]
+    return xs, [0.0, Shrinks(xs), 2.0]
 
 
 @pytest.mark.parametrize(
@@ -123,25 +112,14 @@ def test_front_end_failures(args, text, line):
 
 
 def test_y_item_outlives_the_x_conversion_that_drops_it():
-    class Y:
-        def __float__(self):
-            return 7.0
-
-    class X:
-        def __float__(self):
-            ys[1] = 5.0  # drops the list's only reference to the Y
-            return 1.0
-
-    ys = [0.0, Y()]
-    assert flat(F([0.0, X()], ys, *UNIT)) == pairs((0, 0), (1, -7))
+    ys = [0.0, Box(7.0)]
+    x = Hostile(1.0, lambda: ys.__setitem__(1, 5.0))  # drops the list's only reference to the Box
+    assert flat(F([0.0, x], ys, *UNIT)) == pairs((0, 0), (1, -7))
 
 
 def test_no_leaks():
-    class Num(float):
-        pass
-
-    xs = [Num(i) for i in range(50)]
-    ys = [None if i % 7 == 3 else Num(math.sin(i)) for i in range(50)]
+    xs = [FloatSub(i) for i in range(50)]
+    ys = [None if i % 7 == 3 else FloatSub(math.sin(i)) for i in range(50)]
     bad = list(ys)
     bad[40] = "x"
 

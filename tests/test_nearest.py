@@ -5,7 +5,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from helpers import Counted, assert_entry, leak_check
+from helpers import Counted, FloatSub, Shrinks, assert_entry, leak_check
 from reference import DBL_MAX, nearest, same
 from skyloom._cy_utils import nearest_on_segments_cy
 
@@ -70,15 +70,6 @@ def test_each_vertex_converted_once():
     assert Counted.calls == 100
     plain = [float(c.v) for c in xs], [float(c.v) for c in ys]
     assert same(got, nearest(1234.0, 50.0, *plain, *UNIT))
-
-
-class Shrinks:
-    def __init__(self, owner):
-        self.owner = owner
-
-    def __float__(self):
-        self.owner.clear()
-        return 1.0
 
 
 def _shrunk():
@@ -181,15 +172,11 @@ def test_matches_model_with_many_ties(pts, query, scale, lx, ly):
     assert same(nearest_on_segments_cy(mx, my, xs, ys, *view), nearest(mx, my, xs, ys, *view))
 
 
-class F(float):
-    """A float subclass: converted through the general path, with the same value."""
-
-
 def long_series(n, special):
     xs = [1.0 + 0.01 * i for i in range(n)]
     ys = [100.0 + (i * 37 % 101) * 0.5 for i in range(n)]
     for i in special:  # around the ends of the blocks in which vertices are read
-        xs[i], ys[i] = F(xs[i]), int(ys[i])
+        xs[i], ys[i] = FloatSub(xs[i]), int(ys[i])
     return xs, ys
 
 
@@ -206,13 +193,7 @@ def test_long_series_match_the_model_across_blocks(special, lx, ly):
 
 def test_list_shrunk_in_a_later_block_is_not_read_past_its_end():
     xs, ys = long_series(700, ())
-
-    class Cut:
-        def __float__(self):
-            del xs[280:]
-            return 5.0
-
-    xs[300] = Cut()
+    xs[300] = Shrinks(xs, 5.0, keep=280)
     with pytest.raises(IndexError, match="xs index 301 out of range") as ei:
         near(0.0, 0.0, xs, ys)
     assert_entry(ei, FN, 115)

@@ -7,7 +7,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import surface
-from helpers import assert_entry, entries, leak_check
+from helpers import Box, FloatSub, Logged, Raises, Shrinks, assert_entry, entries, leak_check
 from skyloom._cy_utils import polyfit_cy
 
 NAN = float("nan")
@@ -60,27 +60,11 @@ def test_degree_is_converted_then_capped_at_nine(deg, same_as):
     assert bits(polyfit_cy(xn, yn, deg)) == bits(reference_fit(xn, yn, same_as))
 
 
-class Num:
-    """A number that is not a float: converted through its own __float__."""
-
-    def __init__(self, v, log=None):
-        self.v, self.log = v, log
-
-    def __float__(self):
-        if self.log is not None:
-            self.log.append(self.v)
-        return self.v
-
-
-class FloatSub(float):
-    pass
-
-
 def test_items_convert_point_by_point_x_first_whatever_their_type():
     log = []
     n = 600  # more than one run of points
-    xn = [Num(float(i % 7), log) for i in range(n)] + [True, FloatSub(1.5), 3]
-    yn = [Num(-float(i), log) for i in range(n)] + [FloatSub(2.0), False, Num(0.25)]
+    xn = [Logged(float(i % 7), log) for i in range(n)] + [True, FloatSub(1.5), 3]
+    yn = [Logged(-float(i), log) for i in range(n)] + [FloatSub(2.0), False, Box(0.25)]
     floats = [float(x) for x in xn], [float(y) for y in yn]
     del log[:]
     got = polyfit_cy(xn, yn, 3)
@@ -140,22 +124,6 @@ def test_every_operation_rounds_in_order(points, deg):
     assert bits(polyfit_cy(xn, yn, deg)) == bits(reference_fit(xn, yn, deg))
 
 
-class Bad:
-    def __float__(self):
-        raise ZeroDivisionError("bad item")
-
-
-class Shrinks:
-    """An item whose conversion empties a list."""
-
-    def __init__(self, victim):
-        self.victim = victim
-
-    def __float__(self):
-        del self.victim[:]
-        return 1.0
-
-
 def shrinking(which):
     xn, yn = [0.0, 1.0, 2.0], [0.0, 1.0, 2.0]
     xn[1] = Shrinks(xn if which == "xn" else yn)
@@ -168,8 +136,8 @@ def shrinking(which):
         (lambda: (None, [1.0], 1), TypeError, "object of type 'NoneType' has no len()", 282),
         (lambda: (None, None, -3), TypeError, "object of type 'NoneType' has no len()", 282),
         (lambda: ([1.0], None, 1), TypeError, "'NoneType' object is not subscriptable", 292),
-        (lambda: ([Bad()], None, 1), ZeroDivisionError, "bad item", 292),
-        (lambda: ([1.0, 2.0], [1.0, Bad()], 1), ZeroDivisionError, "bad item", 292),
+        (lambda: ([Raises()], None, 1), ZeroDivisionError, "bad item", 292),
+        (lambda: ([1.0, 2.0], [1.0, Raises()], 1), ZeroDivisionError, "bad item", 292),
         (lambda: ([1.0, "2"], [1.0, 2.0], 1), TypeError, "must be real number, not str", 292),
         (lambda: ([1.0, 2.0, 3.0], [1.0, 2.0], 1), IndexError, "yn index 2", 292),
         (lambda: shrinking("xn"), IndexError, "xn index 2", 292),
@@ -191,9 +159,9 @@ def test_failures_and_their_lines(make, exc, message, line):
 
 
 def test_no_references_leak():
-    xn = [float(i) for i in range(50)] + [Num(3.0), 7]
+    xn = [float(i) for i in range(50)] + [Box(3.0), 7]
     yn = [float(i * i) for i in range(50)] + [FloatSub(2.0), 1]
-    bad = [1.0, Bad()]
+    bad = [1.0, Raises()]
     leak_check(lambda: polyfit_cy(xn, yn, 3), [xn, yn] + xn[-2:] + yn[-2:])
     leak_check(lambda: polyfit_cy(xn, yn, 20), [xn, yn])
 

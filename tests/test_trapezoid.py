@@ -5,7 +5,7 @@ import sys
 import pytest
 from hypothesis import given, strategies as st
 
-from helpers import assert_entry, entries, leak_check
+from helpers import Box, Hostile, Raises, Shrinks, assert_entry, entries, leak_check
 from skyloom._cy_utils import trapezoid_integral_cy as trap
 
 INF, NAN, BIG = float("inf"), float("nan"), sys.float_info.max
@@ -62,15 +62,8 @@ def test_nan_x_counts_as_inside():
 
 
 def test_bounds_and_items_use_the_float_conversion():
-    class F:
-        def __init__(self, v):
-            self.v = v
-
-        def __float__(self):
-            return self.v
-
-    assert trap([F(-1.0), F(1.0)], [F(2.0), 2], F(-1.0), 1) == 4.0
-    assert trap([0.5, 1.5], [1, 1], F(0.5), None) == 1.0
+    assert trap([Box(-1.0), Box(1.0)], [Box(2.0), 2], Box(-1.0), 1) == 4.0
+    assert trap([0.5, 1.5], [1, 1], Box(0.5), None) == 1.0
 
 
 finite = st.floats(allow_nan=False, allow_infinity=False, width=64, min_value=-1e6, max_value=1e6)
@@ -98,20 +91,15 @@ def test_reversal_negates(points):
     assert backward == pytest.approx(-forward, rel=1e-9, abs=1e-3)
 
 
-class Bad:
-    def __float__(self):
-        raise ArithmeticError("bad item")
-
-
 @pytest.mark.parametrize(
     "args, exc, message, line",
     [
         ((None, [], None, None), TypeError, "object of type 'NoneType' has no len()", 158),
         (([0, 1], [0, 1], "x", None), TypeError, None, 161),
-        (([0, 1], [0, 1], None, Bad()), ArithmeticError, "bad item", 162),
+        (([0, 1], [0, 1], None, Raises()), ArithmeticError, "bad item", 162),
         (([0, 1], None, None, None), TypeError, "'NoneType' object is not subscriptable", 165),
-        (([0, Bad()], [0, 1], None, None), ArithmeticError, "bad item", 165),
-        (([0, 1], [0, Bad()], None, None), ArithmeticError, "bad item", 165),
+        (([0, Raises()], [0, 1], None, None), ArithmeticError, "bad item", 165),
+        (([0, 1], [0, Raises()], None, None), ArithmeticError, "bad item", 165),
         (([0, 1, 2], [0, 1], None, None), IndexError, "ys index 2 out of range: ys has 2 items but len(xs) was 3", 165),
     ],
 )  # fmt: skip
@@ -125,26 +113,14 @@ def test_errors(args, exc, message, line):
 
 def test_xs_item_converted_before_ys_is_looked_at():
     seen = []
-
-    class Spy:
-        def __float__(self):
-            seen.append("x0")
-            return 0.0
-
     with pytest.raises(TypeError, match="not subscriptable"):
-        trap([Spy(), 1.0], None, None, None)
+        trap([Hostile(0.0, lambda: seen.append("x0")), 1.0], None, None, None)
     assert seen == ["x0"]
 
 
 def test_list_shrunk_by_an_items_conversion():
     xs = [0.0, 1.0, 2.0, 3.0]
-
-    class Shrinker:
-        def __float__(self):
-            del xs[2:]
-            return 1.0
-
-    xs[1] = Shrinker()
+    xs[1] = Shrinks(xs, keep=2)
     with pytest.raises(IndexError) as e:
         trap(xs, [1.0] * 4, None, None)
     assert str(e.value) == "xs index 2 out of range: xs has 2 items but len(xs) was 4"
@@ -152,16 +128,7 @@ def test_list_shrunk_by_an_items_conversion():
 
 def test_item_that_removes_itself_stays_alive_while_converted():
     ys = [1.0, None]
-
-    class Vanishing:
-        def __float__(self):
-            ys.clear()  # drops the list's reference to this very object
-            return self.value
-
-    v = Vanishing()
-    v.value = 3.0
-    ys[1] = v
-    del v
+    ys[1] = Hostile(3.0, ys.clear)  # the list held the only reference to it
     assert trap([0.0, 1.0], ys, None, None) == 2.0
 
 
@@ -185,7 +152,7 @@ def test_memory_error_for_the_result():
 
 def test_no_reference_leaks():
     xs, ys = [float(i) for i in range(50)], [1.0] * 50
-    bad = [0.0, Bad()]
+    bad = [0.0, Raises()]
     lo = 3.0
 
     def calls():
@@ -202,20 +169,10 @@ def test_no_reference_leaks():
     leak_check(calls, [xs, ys, lo, bad, *bad])
 
 
-class Boxed:
-    """A number that is not a float: it takes the general conversion path."""
-
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        return self.v
-
-
 @given(st.lists(st.tuples(finite, finite, st.sampled_from("fib"), st.sampled_from("fib")), max_size=60))
 def test_mixed_item_types_match_reference(points):
     """Runs of exact floats and items of other types interleave in any order."""
-    box = {"f": float, "i": lambda v: int(v), "b": Boxed}
+    box = {"f": float, "i": lambda v: int(v), "b": Box}
     xs = [box[tx](x) for x, _, tx, _ in points]
     ys = [box[ty](y) for _, y, _, ty in points]
     plain_x = [float(x) for x in xs]
@@ -229,13 +186,11 @@ def test_list_grown_and_shrunk_between_fast_runs():
     xs = [0.0, 1.0, 2.0, 3.0, 4.0, 5.0]
     ys = [1.0] * 6
 
-    class Mutator:
-        def __float__(self):
-            xs[4:] = [40.0]  # shrinks xs to 5 items: index 5 is gone
-            ys[3] = 2.0
-            return 2.0
+    def mutate():
+        xs[4:] = [40.0]  # shrinks xs to 5 items: index 5 is gone
+        ys[3] = 2.0
 
-    xs[2] = Mutator()
+    xs[2] = Hostile(2.0, mutate)
     with pytest.raises(IndexError) as e:
         trap(xs, ys, None, None)
     assert str(e.value) == "xs index 5 out of range: xs has 5 items but len(xs) was 6"
