@@ -5,7 +5,7 @@ import math
 import pytest
 
 from helpers import Counted, FloatSub, Shrinks, assert_entry, entries, leak_check
-from reference import decimated_indices, same, to_screen
+from surface import decimated_indices, same, to_screen
 from skyloom._cy_utils import decimated_to_screen_cy as dec
 
 FN = "decimated_to_screen_cy"

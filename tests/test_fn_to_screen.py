@@ -9,6 +9,7 @@ from hypothesis import strategies as st
 
 from helpers import Box, FloatSub, Hostile, Shrinks, assert_entry, leak_check
 from skyloom._cy_utils import fn_to_screen_cy as F
+from surface import to_screen
 
 SEP = 1e308
 UNIT = (0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 1.0, 1.0)  # px = x, py = -y
@@ -161,9 +162,7 @@ def test_dropped_samples_lie_within_half_a_pixel(ys, dy):
         if y is None:
             runs, run = runs + [run] * bool(run), []
             continue
-        px = min(max((x - view[0]) / view[1] * view[6] + view[4], -1e6), 1e6)
-        py = min(max(view[5] - (y - view[2]) / view[3] * view[7], -1e6), 1e6)
-        run.append((px, py))
+        run.append(to_screen(x, y, *view, False, False))
     runs += [run] * bool(run)
     # Separators stand exactly between segments.
     parts, part = [], []
