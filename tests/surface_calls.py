@@ -1,4 +1,4 @@
-"""Fuzzing of the Python surface: a byte string becomes one call of one of the five functions,
+"""Random calls of the Python surface: a byte string becomes one call of one of the five functions,
 with a random mix of argument kinds (floats, ints, float subclasses, objects with conversions,
 strings, None, hostile objects whose conversions change the lists, raise, collect garbage or call
 the module again), bound by position or keyword (str subclass names included, through the
@@ -6,21 +6,16 @@ vectorcall entry or the type's call slot). The module's outcome must be the plai
 (tests/surface.py): the same exception type or the same result to the bit, the same nested calls
 and the same lists afterwards.
 
-The suite runs it through hypothesis (tests/test_fuzz_surface.py) and replays the kept corpus
-(fuzz/corpus/surface/); `make fuzz-python` runs it under atheris, coverage-guided:
-
-    python tests/fuzz_surface.py --seconds 60 [corpus directories ...]
+The suite runs check() through hypothesis (tests/test_fuzz_surface.py) and replays the kept
+corpus (fuzz/corpus/surface/); `make fuzz-python` runs it under atheris, coverage-guided
+(tools/fuzz_surface.py).
 """
 import gc
-import os
 import struct
-import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-import skyloom._cy_utils as cy  # noqa: E402
-import surface as S  # noqa: E402
-from helpers import Box, Boom, Hostile, IntSub, OddName, SealedFloat  # noqa: E402
+import skyloom._cy_utils as cy
+import surface as S
+from helpers import Box, Boom, Hostile, IntSub, OddName, SealedFloat
 
 NAMES = list(S.PARAMS)
 VIEW = (0.0, 4.0, -1.0, 2.0, 10.0, 300.0, 640.0, 280.0)
@@ -233,29 +228,3 @@ def check(data):
     if got != want:
         raise AssertionError("module %r\nmodel  %r\nfor %r" % (got, want, data))
     return got
-
-
-def main():
-    import argparse
-
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--seconds", type=int, default=60)
-    parser.add_argument("corpus", nargs="*")
-    args, rest = parser.parse_known_args()
-    import atheris
-
-    corpus = args.corpus or [os.path.join("build", "fuzz", "corpus", "surface"),
-                             os.path.join("fuzz", "corpus", "surface")]
-    for d in corpus:
-        os.makedirs(d, exist_ok=True)
-    atheris.instrument_all()  # the model's branches and the call builder's guide the fuzzer
-    # libFuzzer re-runs argv[0] through the shell for -merge=1: name the interpreter too.
-    me = "%s %s" % (sys.executable, os.path.abspath(__file__))
-    argv = [me, "-max_total_time=%d" % args.seconds, "-print_final_stats=1",
-            "-max_len=512", "-len_control=0", "-artifact_prefix=build/fuzz/surface-"] + rest + corpus
-    atheris.Setup(argv, check)
-    atheris.Fuzz()
-
-
-if __name__ == "__main__":
-    main()

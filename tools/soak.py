@@ -2,7 +2,7 @@
 reference counts of their inputs, the interpreter's allocated blocks and the resident memory
 flat. Prints the figures of each tenth of the run; exits with status 1 when anything grew.
 
-    python tests/soak.py [--calls N]
+    python tools/soak.py [--calls N]
 """
 import argparse
 import gc
@@ -11,8 +11,10 @@ import os
 import sys
 import time
 
-import skyloom._cy_utils as cy
-from helpers import Box, Shrinks
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests"))
+
+import skyloom._cy_utils as cy  # noqa: E402
+from helpers import Box, Shrinks  # noqa: E402
 
 VIEW = (0.0, 4.0, -1.0, 2.0, 10.0, 300.0, 640.0, 280.0)
 
