@@ -184,29 +184,18 @@ NEAREST = [
 ]
 
 
-@pytest.mark.parametrize("args", DECIMATED)
-def test_decimated_to_screen(args):
-    check(cy.decimated_to_screen_cy, args)
+SWEPT = (
+    [(cy.decimated_to_screen_cy, args) for args in DECIMATED]
+    + [(cy.nearest_on_segments_cy, args) for args in NEAREST]
+    + [(cy.trapezoid_integral_cy, args) for args in TRAPEZOID]
+    + [(cy.polyfit_cy, args) for args in POLYFIT]
+    + [(cy.fn_to_screen_cy, args + UNIT) for args in FN_TO_SCREEN]
+)
 
 
-@pytest.mark.parametrize("args", NEAREST)
-def test_nearest_on_segments(args):
-    check(cy.nearest_on_segments_cy, args)
-
-
-@pytest.mark.parametrize("args", TRAPEZOID)
-def test_trapezoid_integral(args):
-    check(cy.trapezoid_integral_cy, args)
-
-
-@pytest.mark.parametrize("args", POLYFIT)
-def test_polyfit(args):
-    check(cy.polyfit_cy, args)
-
-
-@pytest.mark.parametrize("args", FN_TO_SCREEN)
-def test_fn_to_screen(args):
-    check(cy.fn_to_screen_cy, args + UNIT)
+@pytest.mark.parametrize("fn, args", SWEPT, ids=[fn.__name__ for fn, _ in SWEPT])
+def test_each_allocation_failing(fn, args):
+    check(fn, args)
 
 
 @pytest.mark.parametrize(
