@@ -134,7 +134,7 @@ fuzz:
 # hostile objects) against the plain-Python model, for FUZZ_SECONDS seconds.
 fuzz-python: install
 	$(PY) -c "import atheris" 2>/dev/null || $(PY) -m pip install -q "atheris<3"
-	$(PY) tests/fuzz_surface.py --seconds $(FUZZ_SECONDS) 2>build/fuzz-surface.log || \
+	$(PY) tools/fuzz_surface.py --seconds $(FUZZ_SECONDS) 2>build/fuzz-surface.log || \
 	  { tail -40 build/fuzz-surface.log; exit 1; }
 	@grep -E "^Done|number_of_executed_units" build/fuzz-surface.log
 
@@ -149,13 +149,13 @@ test-valgrind: install
 	PYTHONMALLOC=malloc SKYLOOM_SLOW_RUNNER=1 valgrind -q --tool=memcheck --leak-check=full \
 	  --errors-for-leak-kinds=definite --num-callers=40 --xml=yes --xml-file=build/valgrind.xml \
 	  $(PY) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
-	$(PY) tests/valgrind_report.py build/valgrind.xml
+	$(PY) tools/valgrind_report.py build/valgrind.xml
 
 # 10^6 calls of all five functions, success and failure paths mixed: reference counts, allocated
 # blocks and resident memory must stay flat.
 SOAK_CALLS ?= 1000000
 soak: install
-	$(PY) tests/soak.py --calls $(SOAK_CALLS)
+	$(PY) tools/soak.py --calls $(SOAK_CALLS)
 
 bench: install
 	$(PY) -m pip install -q --no-build-isolation ./bench/floor

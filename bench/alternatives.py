@@ -1,15 +1,20 @@
 """What a user would write instead of each module function: with numpy (the conversion of the
-lists to arrays included, since the caller holds lists) and in plain Python. They compute the same
-things, but not to the bit (numpy sums pairwise, math.hypot rounds its own way): they are here to
-be timed, not to check results.
+lists to arrays included, since the caller holds lists) and in plain Python. The numpy versions
+compute the same things, but not to the bit (numpy sums pairwise and rounds hypot its own way):
+they are here to be timed, not to check results. The plain-Python versions are the tests'
+bit-exact model (tests/surface.py), but for the fit, which a user would accumulate from power
+sums rather than point by point.
 
 numpy is imported lazily: the suite runs without it and then leaves the numpy column out.
 """
-import array
-import math
+import os
+import sys
 import warnings
 
-DBL_MAX = 1.7976931348623157e308
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests"))
+
+import surface as model  # noqa: E402
+from surface import DBL_MAX  # noqa: E402
 
 
 def numpy_or_none():
@@ -20,25 +25,7 @@ def numpy_or_none():
     return numpy
 
 
-def _clamp(p):
-    return 1e6 if p > 1e6 else -1e6 if p < -1e6 else p
-
-
 # ---- trapezoid_integral_cy(xs, ys, x_lo, x_hi)
-
-
-def trapezoid_py(xs, ys, x_lo, x_hi):
-    lo = -DBL_MAX if x_lo is None else float(x_lo)
-    hi = DBL_MAX if x_hi is None else float(x_hi)
-    total, hp, px, py = 0.0, False, 0.0, 0.0
-    for cx, cy in zip(xs, ys):
-        if lo > cx or cx > hi:
-            hp = False
-            continue
-        if hp:
-            total += (cx - px) * (py + cy) * 0.5
-        px, py, hp = cx, cy, True
-    return total
 
 
 def trapezoid_np(np, xs, ys, x_lo, x_hi):
@@ -68,26 +55,7 @@ def to_screen_np(np, x, y, x0, dx, y0, dy, pl, pb, pw, ph, lx, ly):
     return px, py
 
 
-def to_screen_py(x, y, x0, dx, y0, dy, pl, pb, pw, ph, lx, ly):
-    if lx:
-        x = math.log10(x) if x > 0 else -1e308
-    if ly:
-        y = math.log10(y) if y > 0 else -1e308
-    return _clamp((x - x0) / dx * pw + pl), _clamp(pb - (y - y0) / dy * ph)
-
-
 # ---- decimated_to_screen_cy(xs, ys, max_pts, x0, dx, y0, dy, pl, pb, pw, ph, lx, ly)
-
-
-def decimate_py(xs, ys, max_pts, *view):
-    n = len(xs)
-    out_n = min(max_pts, n)
-    step = n / out_n if out_n < n else 1.0
-    idx = [int(i * step) for i in range(out_n - 1)] + [n - 1]
-    buf = array.array("d")
-    for i in idx:
-        buf.extend(to_screen_py(xs[i], ys[i], *view))
-    return buf, out_n
 
 
 def decimate_np(np, xs, ys, max_pts, *view):
@@ -105,25 +73,6 @@ def decimate_np(np, xs, ys, max_pts, *view):
 
 
 # ---- nearest_on_segments_cy(mx, my, xs, ys, x0, dx, y0, dy, pl, pb, pw, ph, lx, ly)
-
-
-def nearest_py(mx, my, xs, ys, *view):
-    xi0, yi0 = xs[0], ys[0]
-    p0x, p0y = to_screen_py(xi0, yi0, *view)
-    bd, bxi, byi = DBL_MAX, 0.0, 0.0
-    for i in range(1, len(xs)):
-        xi1, yi1 = xs[i], ys[i]
-        p1x, p1y = to_screen_py(xi1, yi1, *view)
-        sx, sy = p1x - p0x, p1y - p0y
-        sl2 = sx * sx + sy * sy
-        t = 0.0
-        if sl2 >= 1e-10:
-            t = min(max(((mx - p0x) * sx + (my - p0y) * sy) / sl2, 0.0), 1.0)
-        d = math.hypot(sx * t + p0x - mx, sy * t + p0y - my)
-        if d < bd:
-            bd, bxi, byi = d, (xi1 - xi0) * t + xi0, (yi1 - yi0) * t + yi0
-        p0x, p0y, xi0, yi0 = p1x, p1y, xi1, yi1
-    return bxi, byi, bd
 
 
 def nearest_np(np, mx, my, xs, ys, *view):
@@ -145,62 +94,6 @@ def nearest_np(np, mx, my, xs, ys, *view):
 
 
 # ---- fn_to_screen_cy(xs, ys, x0, dx, y0, dy, pl, pb, pw, ph)
-
-
-def _rdp_py(px, py, tol2):
-    """Kept indices of one segment: farthest point from the chord, split, repeat."""
-    n = len(px)
-    if n < 3:
-        return list(range(n))
-    keep = [False] * n
-    keep[0] = keep[-1] = True
-    stack = [(0, n - 1)]
-    while stack:
-        s, e = stack.pop()
-        if e - s < 2:
-            continue
-        ax, ay = px[s], py[s]
-        cx, cy = px[e] - ax, py[e] - ay
-        L = cx * cx + cy * cy
-        best, idx = -1.0, s + 1
-        for j in range(s + 1, e):
-            ux, uy = px[j] - ax, py[j] - ay
-            if L < 1e-15:
-                d2 = ux * ux + uy * uy
-            else:
-                t = min(max((ux * cx + uy * cy) / L, 0.0), 1.0)
-                fx, fy = t * cx - ux, t * cy - uy
-                d2 = fx * fx + fy * fy
-            if d2 > best:
-                best, idx = d2, j
-        if best > tol2:
-            keep[idx] = True
-            stack.append((s, idx))
-            stack.append((idx, e))
-    return [k for k in range(n) if keep[k]]
-
-
-def fn_to_screen_py(xs, ys, x0, dx, y0, dy, pl, pb, pw, ph):
-    buf = array.array("d")
-    seg_x, seg_y = [], []
-
-    def flush():
-        if buf:
-            buf.extend((1e308, 1e308))
-        for k in _rdp_py(seg_x, seg_y, 0.25):
-            buf.extend((seg_x[k], seg_y[k]))
-
-    for x, y in zip(xs, ys):
-        if y is None:
-            if seg_x:
-                flush()
-                seg_x, seg_y = [], []
-            continue
-        seg_x.append(_clamp((x - x0) / dx * pw + pl))
-        seg_y.append(_clamp(pb - (y - y0) / dy * ph))
-    if seg_x:
-        flush()
-    return buf, len(buf) // 2
 
 
 def _rdp_np(np, px, py, tol2):
@@ -256,7 +149,8 @@ def fn_to_screen_np(np, xs, ys, x0, dx, y0, dy, pl, pb, pw, ph):
 
 
 def polyfit_py(xs, ys, deg):
-    """Normal equations from the power sums (vtv depends only on r + col), Gauss-Jordan solve."""
+    """The normal equations from the power sums (vtv depends only on r + c), then the model's
+    Gauss-Jordan solve."""
     d = min(deg + 1, 10)
     s = [0.0] * (2 * d - 1)
     t = [0.0] * d
@@ -267,22 +161,10 @@ def polyfit_py(xs, ys, deg):
             if k < d:
                 t[k] += y * p
             p *= x
-    a = [[s[2 * d - 2 - r - c] for c in range(d)] for r in range(d)]
-    b = [t[d - 1 - r] for r in range(d)]
-    for j in range(d):
-        e = max(range(j, d), key=lambda r: abs(a[r][j]))
-        a[j], a[e], b[j], b[e] = a[e], a[j], b[e], b[j]
-        piv = a[j][j]
-        if piv == 0.0:
-            continue
-        a[j] = [v / piv for v in a[j]]
-        b[j] /= piv
-        for r in range(d):
-            if r != j:
-                f = a[r][j]
-                a[r] = [v - f * w for v, w in zip(a[r], a[j])]
-                b[r] -= f * b[j]
-    return b
+    vtv = [s[2 * d - 2 - r - c] for r in range(d) for c in range(d)]
+    vty = [t[d - 1 - r] for r in range(d)]
+    model.solve(d, vtv, vty)
+    return vty
 
 
 def polyfit_np(np, xs, ys, deg):

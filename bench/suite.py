@@ -13,7 +13,8 @@ interleaved rounds, medians):
   For n = 0 the floor is a METH_FASTCALL|METH_KEYWORDS C function that does nothing, called with
   the same arguments: the cheapest possible call;
 - numpy: the same computation written with numpy, converting the lists to arrays first;
-- python: the same computation in plain Python.
+- python: the same computation in plain Python: the tests' bit-exact model (tests/surface.py),
+  the fit by power sums.
 
 Data: a random walk with sorted x (positive, so that log axes apply), a sampled sine with about
 1% None gaps, cursor queries a few pixels off the middle of the curve. Results go to
@@ -41,6 +42,7 @@ except ImportError:
     sys.exit("skyloom_bench_floor is missing: `make bench-suite` builds it from bench/floor")
 
 np = alt.numpy_or_none()
+model = alt.model
 
 SIZES = (10**3, 10**5, 10**6)
 MAX_PTS = 2000  # decimation output, about one point per pixel column of a wide plot
@@ -90,7 +92,7 @@ def views(xs, ys):
 def cursor(xs, ys, view, log):
     """A query 3 pixels right of and 4 above the middle vertex."""
     k = len(xs) // 2
-    px, py = alt.to_screen_py(xs[k], ys[k], *view, log, log)
+    px, py = model.to_screen(xs[k], ys[k], *view, log, log)
     return px + 3.0, py - 4.0
 
 
@@ -115,7 +117,7 @@ def rows_trapezoid(data):
                 Call(f, xs, ys, None, None),
                 Call(floor.read_pairs, xs, ys, None, None),
                 lambda xs=xs, ys=ys: alt.trapezoid_np(np, xs, ys, None, None),
-                lambda xs=xs, ys=ys: alt.trapezoid_py(xs, ys, None, None),
+                lambda xs=xs, ys=ys: model.trapezoid_integral_cy(xs, ys, None, None),
             )
         )
     return out
@@ -137,7 +139,7 @@ def rows_decimate(data):
                     Call(f, *args),
                     Call(floor.read_strided_pairs, *args),
                     lambda args=args: alt.decimate_np(np, *args),
-                    lambda args=args: alt.decimate_py(*args),
+                    lambda args=args: model.decimated_to_screen_cy(*args),
                 )
             )
     return out
@@ -178,7 +180,7 @@ def rows_nearest(data):
                     Call(f, *args),
                     Call(floor.read_pairs, xs, ys, mx, my, *args[4:]),
                     lambda args=args: alt.nearest_np(np, *args),
-                    lambda args=args: alt.nearest_py(*args),
+                    lambda args=args: model.nearest_on_segments_cy(*args),
                 )
             )
     return out
@@ -198,7 +200,7 @@ def rows_fn_to_screen(data):
                 Call(f, *args),
                 Call(floor.read_defined_pairs, *args),
                 lambda args=args: alt.fn_to_screen_np(np, *args),
-                lambda args=args: alt.fn_to_screen_py(*args),
+                lambda args=args: model.fn_to_screen_cy(*args),
             )
         )
     return out

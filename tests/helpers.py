@@ -1,4 +1,5 @@
-"""Shared test helpers: traceback entries and reference-leak checks."""
+"""Shared test helpers: numbers whose conversions run Python code (and may misbehave), traceback
+entries and reference-leak checks. The drivers in tools/ use the numbers too."""
 import gc
 import sys
 
@@ -7,8 +8,68 @@ import skyloom._cy_utils as cy
 SOURCE_PREFIX = "skyloom/_cy_utils"
 
 
+class Boom(Exception):
+    """An error that nothing but a test's own objects raises."""
+
+
+class Box:
+    """A number that is not a float: each conversion (__float__, __int__, __bool__) runs Python
+    code, which allocates and lets the interpreter switch threads; freed like any instance when
+    its list drops it."""
+
+    def __init__(self, v):
+        self.v = v
+
+    def __float__(self):
+        return float(self.v)
+
+    def __int__(self):
+        v = float(self.v)
+        return int(v) if v == v and abs(v) < 1e300 else 0
+
+    def __bool__(self):
+        return bool(self.v)
+
+
+class Hostile(Box):
+    """A number whose first conversion runs action() before it answers."""
+
+    def __init__(self, v, action):
+        super().__init__(v)
+        self.action = action
+
+    def _fire(self):
+        action, self.action = self.action, None
+        if action is not None:
+            action()
+
+    def __float__(self):
+        self._fire()
+        return super().__float__()
+
+    def __int__(self):
+        self._fire()
+        return super().__int__()
+
+    def __bool__(self):
+        self._fire()
+        return super().__bool__()
+
+
+class Logged(Box):
+    """A number that appends its value to log each time it is converted to float."""
+
+    def __init__(self, v, log):
+        super().__init__(v)
+        self.log = log
+
+    def __float__(self):
+        self.log.append(self.v)
+        return super().__float__()
+
+
 class Counted:
-    """A number whose conversions are counted."""
+    """A number whose conversions are counted (in Counted.calls)."""
 
     calls = 0
 
@@ -18,6 +79,69 @@ class Counted:
     def __float__(self):
         Counted.calls += 1
         return self.v
+
+
+class Shrinks:
+    """An item that cuts the list victim down to its first keep items when converted."""
+
+    def __init__(self, victim, value=1.0, keep=0):
+        self.victim, self.value, self.keep = victim, value, keep
+
+    def __float__(self):
+        del self.victim[self.keep :]
+        return self.value
+
+
+class Raises:
+    """A number whose every conversion raises a new error(text)."""
+
+    def __init__(self, error=ZeroDivisionError, text="bad item"):
+        self.error, self.text = error, text
+
+    def __float__(self):
+        raise self.error(self.text)
+
+    __int__ = __bool__ = __float__
+
+
+class IntLike:
+    """An integer only through __int__, which returns v as it is (of any type)."""
+
+    def __init__(self, v):
+        self.v = v
+
+    def __int__(self):
+        return self.v
+
+
+class FloatSub(float):
+    """A float subclass: the module takes its value as float.__float__ gives it."""
+
+
+class SealedFloat(FloatSub):
+    """A float subclass whose own __float__ raises: the module must never call it."""
+
+    def __float__(self):
+        raise Boom()
+
+
+class IntSub(int):
+    pass
+
+
+class OddName(str):
+    """A keyword name whose == is eq(self, other) and whose hash is hash_(self) (str's if None)."""
+
+    def __new__(cls, text, eq, hash_=None):
+        s = super().__new__(cls, text)
+        s.eq, s.hash_ = eq, hash_
+        return s
+
+    def __eq__(self, other):
+        return self.eq(self, other)
+
+    def __hash__(self):
+        return self.hash_(self) if self.hash_ is not None else str.__hash__(self)
 
 
 def entries(exc):

@@ -9,7 +9,7 @@ alone. Kept points stay in input order.
 """
 import math
 
-from reference import to_screen
+from surface import to_screen
 
 LEFT, RIGHT = "left", "right"
 

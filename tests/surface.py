@@ -1,17 +1,30 @@
-"""The five module functions as Python code sees them, modelled in plain Python: binding of
-positional and keyword arguments, the conversions in parameter order, the list type test, and
-kernels that read list items one at a time and convert each as they read it, in the module's
-order. Items whose conversions run code (and change the lists, raise or call back) then see the
-same things happen in the model as in the module, so the two outcomes can be compared: the same
-exception type, or results equal to the bit.
+"""The plain-Python model of the five module functions, which the tests compare the module with
+bit for bit and the benchmarks time as the plain-Python way. It has the functions as Python code
+sees them (binding of positional and keyword arguments, the conversions in parameter order, the
+list type test) and, under them, kernels that read list items one at a time and convert each as
+they read it, in the module's order. Items whose conversions run code (and change the lists, raise
+or call back) then see the same things happen in the model as in the module, so the two outcomes
+can be compared: the same exception type, or results equal to the bit.
 
-Reads past a list's current length raise IndexError, as the module does.
+Every step is one double operation in the module's order. Reads past a list's current length
+raise IndexError, as the module does. Python's math.hypot is not the C library's (it rounds
+differently in the last bit), so the model calls the C library's hypot through ctypes;
+math.log10 is the C library's log10.
 """
 import array
+import ctypes
+import ctypes.util
+import math
 import struct
+import sys
 import warnings
 
-from reference import DBL_MAX, div, nearest_over, to_screen
+_libm = ctypes.CDLL(ctypes.util.find_library("m") or ("msvcrt" if sys.platform == "win32" else None))
+c_hypot = _libm.hypot
+c_hypot.restype = ctypes.c_double
+c_hypot.argtypes = [ctypes.c_double, ctypes.c_double]
+
+DBL_MAX = sys.float_info.max
 
 VIEW = ("x0", "dx", "y0", "dy", "pl", "pb", "pw", "ph")
 PARAMS = {
@@ -84,6 +97,35 @@ def read(lst, i):
     return to_double(item(lst, i))
 
 
+def double_array(n):
+    if n < 0:
+        raise SystemError("bad argument to internal function")
+    return array.array("d", bytes(8 * n))
+
+
+# Numeric rules ----------------------------------------------------------------------------
+
+
+def bits(v):
+    """A float's bit pattern (every NaN alike, whatever its sign), so that NaN compares equal to
+    itself and -0.0 differs from 0.0."""
+    return b"nan" if v != v else struct.pack("<d", v)
+
+
+def same(a, b):
+    """Sequences of floats equal bit for bit."""
+    return len(a) == len(b) and all(bits(float(p)) == bits(float(q)) for p, q in zip(a, b))
+
+
+def div(a, b):
+    """a / b as the hardware divides: a zero divisor gives an infinity or NaN, never an error."""
+    if b == 0:
+        if a == 0 or a != a:
+            return math.nan
+        return math.copysign(math.inf, a) * math.copysign(1.0, b)
+    return a / b
+
+
 def clamp(p):
     if p > 1e6:
         return 1e6
@@ -92,10 +134,52 @@ def clamp(p):
     return p
 
 
-def double_array(n):
-    if n < 0:
-        raise SystemError("bad argument to internal function")
-    return array.array("d", bytes(8 * n))
+def _axis(v, log):
+    if not log:
+        return v
+    return math.log10(v) if v > 0 else -1e308
+
+
+def to_screen(x, y, x0, dx, y0, dy, pl, pb, pw, ph, lx, ly):
+    X = _axis(float(x), lx)
+    px = clamp(div(X - x0, dx) * pw + pl)
+    Y = _axis(float(y), ly)
+    py = clamp(pb - div(Y - y0, dy) * ph)
+    return px, py
+
+
+def decimated_indices(n, max_pts):
+    out_n = max_pts if max_pts < n else n
+    if out_n <= 0:
+        return []
+    step = n / out_n if out_n < n else 1.0
+    return [int(i * step) for i in range(out_n - 1)] + [n - 1]
+
+
+def nearest_over(mx, my, n, vertex, view):
+    """The nearest point of the n >= 1 vertices that vertex(i) reads and converts, in order."""
+    xi0, yi0 = vertex(0)
+    p0x, p0y = to_screen(xi0, yi0, *view)
+    if n == 1:
+        return (xi0, yi0, c_hypot(p0x - mx, p0y - my))
+    bd, bxi, byi = DBL_MAX, 0.0, 0.0
+    for i in range(n - 1):
+        xi1, yi1 = vertex(i + 1)
+        p1x, p1y = to_screen(xi1, yi1, *view)
+        sx, sy = p1x - p0x, p1y - p0y
+        sl2 = sx * sx + sy * sy
+        t = 0.0
+        if not sl2 < 1e-10:
+            t = div((mx - p0x) * sx + (my - p0y) * sy, sl2)
+            if t < 0:
+                t = 0.0
+            elif t > 1:
+                t = 1.0
+        d = c_hypot((sx * t + p0x) - mx, (sy * t + p0y) - my)
+        if d < bd:
+            bd, bxi, byi = d, (xi1 - xi0) * t + xi0, (yi1 - yi0) * t + yi0
+        p0x, p0y, xi0, yi0 = p1x, p1y, xi1, yi1
+    return (bxi, byi, bd)
 
 
 # Kernels -----------------------------------------------------------------------------------
@@ -231,8 +315,7 @@ def fn_to_screen_cy(xs, ys, x0, dx, y0, dy, pl, pb, pw, ph):
                 flush()
             continue
         x = read(xs, i)
-        y = to_double(yo)
-        segment.append((clamp(div(x - x0, dx) * pw + pl), clamp(pb - div(y - y0, dy) * ph)))
+        segment.append(to_screen(x, to_double(yo), x0, dx, y0, dy, pl, pb, pw, ph, False, False))
     if segment:
         flush()
     buf = double_array(2 * n)
@@ -246,11 +329,9 @@ def decimated_to_screen_cy(xs, ys, max_pts, x0, dx, y0, dy, pl, pb, pw, ph, lx, 
     out_n = max_pts if max_pts < n else n
     buf = double_array(2 * out_n)
     view = (x0, dx, y0, dy, pl, pb, pw, ph, lx, ly)
-    if out_n > 0:
-        step = n / out_n if out_n < n else 1.0
-        for k, idx in enumerate([int(i * step) for i in range(out_n - 1)] + [n - 1]):
-            x = read(xs, idx)
-            buf[2 * k], buf[2 * k + 1] = to_screen(x, read(ys, idx), *view)
+    for k, idx in enumerate(decimated_indices(n, out_n)):
+        x = read(xs, idx)
+        buf[2 * k], buf[2 * k + 1] = to_screen(x, read(ys, idx), *view)
     return (buf, out_n)
 
 
@@ -338,9 +419,9 @@ def key(r):
     """A comparable form of a result: floats by bit pattern (every NaN alike), arrays by typecode
     and items, containers item by item."""
     if isinstance(r, float):
-        return ("float", b"nan" if r != r else struct.pack("<d", r))
+        return ("float", bits(r))
     if isinstance(r, array.array):
-        return ("array", r.typecode, tuple([key(v) for v in r]))
+        return (type(r).__name__, r.typecode, tuple([key(v) for v in r]))
     if isinstance(r, (tuple, list)):
         return (type(r).__name__, tuple([key(v) for v in r]))
     return (type(r).__name__, r)

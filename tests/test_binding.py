@@ -5,7 +5,7 @@ import warnings
 import pytest
 
 import skyloom._cy_utils as cy
-from helpers import assert_entry, assert_no_module_entry
+from helpers import IntLike, IntSub, OddName, Raises, assert_entry, assert_no_module_entry
 
 trap = cy.trapezoid_integral_cy
 XS, YS = [0.0, 1.0, 2.0], [0.0, 1.0, 2.0]
@@ -98,54 +98,13 @@ def test_call_slot():
 
 def test_str_subclass_keyword_with_odd_eq():
     """A str subclass is compared with ==: its own __eq__ decides, and its errors propagate."""
-
-    class Always(str):
-        def __eq__(self, other):
-            return True
-
-        __hash__ = str.__hash__
-
-    class Raising(str):
-        def __eq__(self, other):
-            raise ZeroDivisionError("eq")
-
-        __hash__ = str.__hash__
-
+    always = OddName("anything", lambda s, o: True)
+    raising = OddName("x_hi", lambda s, o: 1 / 0)
     # Matches the first unbound parameter whatever its text.
-    assert trap(XS, YS, None, **{Always("anything"): None}) == 2.0
+    assert trap(XS, YS, None, **{always: None}) == 2.0
     with pytest.raises(ZeroDivisionError) as e:
-        trap(XS, YS, None, **{Raising("x_hi"): None})
+        trap(XS, YS, None, **{raising: None})
     assert_entry(e, "trapezoid_integral_cy", 154)
-
-
-class Floaty:
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        return self.v
-
-
-class FloatRaises:
-    def __float__(self):
-        raise KeyError("float")
-
-
-class Inty:
-    def __init__(self, v):
-        self.v = v
-
-    def __int__(self):
-        return self.v
-
-
-class IntSub(int):
-    pass
-
-
-class Truthy:
-    def __bool__(self):
-        raise KeyError("bool")
 
 
 NEAREST_ARGS = [0.0, 0.0, [], [], 0.0, 1.0, 0.0, 1.0, 0.0, 100.0, 100.0, 100.0, False, False]
@@ -173,7 +132,7 @@ def test_double_conversion_errors(fn, args, index, line):
         with_arg(fn, args, index, "1.0")()
     assert_entry(e, fn.__name__, line)
     with pytest.raises(KeyError) as e:
-        with_arg(fn, args, index, FloatRaises())()
+        with_arg(fn, args, index, Raises(KeyError))()
     assert_entry(e, fn.__name__, line)
 
 
@@ -184,12 +143,8 @@ def test_double_conversion_errors(fn, args, index, line):
 )  # fmt: skip
 def test_flag_conversion_errors(fn, args, index, line):
     with pytest.raises(KeyError) as e:
-        with_arg(fn, args, index, Truthy())()
+        with_arg(fn, args, index, Raises(KeyError))()
     assert_entry(e, fn.__name__, line)
-
-
-def raise_(exc):
-    raise exc
 
 
 @pytest.mark.parametrize(
@@ -199,13 +154,13 @@ def raise_(exc):
         (2**40, OverflowError, "Python int too large to convert to C long"),
         (2**31, OverflowError, "Python int too large to convert to C long"),
         (-(2**31) - 1, OverflowError, "Python int too large to convert to C long"),
-        (Inty(2**31), OverflowError, "Python int too large to convert to C long"),
-        (Inty(1.0), TypeError, "__int__ returned non-int (type float)"),
-        (Inty(None), TypeError, "__int__ returned non-int (type NoneType)"),
+        (IntLike(2**31), OverflowError, "Python int too large to convert to C long"),
+        (IntLike(1.0), TypeError, "__int__ returned non-int (type float)"),
+        (IntLike(None), TypeError, "__int__ returned non-int (type NoneType)"),
         (float("inf"), OverflowError, None),
         (float("nan"), ValueError, None),
         (type("IndexOnly", (), {"__index__": lambda self: 1})(), TypeError, "an integer is required"),
-        (type("IntRaises", (), {"__int__": lambda self: raise_(KeyError("int"))})(), KeyError, None),
+        (Raises(KeyError), KeyError, None),
     ],
 )
 def test_integer_conversion_errors(value, exc, message):
@@ -216,7 +171,7 @@ def test_integer_conversion_errors(value, exc, message):
     assert_entry(e, "polyfit_cy", 280)
 
 
-@pytest.mark.parametrize("value", [0, 2**31 - 1, -(2**31), True, 1.9, -2.9, IntSub(5), Inty(7), 2**30, -(2**30)])
+@pytest.mark.parametrize("value", [0, 2**31 - 1, -(2**31), True, 1.9, -2.9, IntSub(5), IntLike(7), 2**30, -(2**30)])
 def test_integer_conversion_accepts(value):
     """Accepted values pass the front end and reach the kernel, which then looks at xn."""
     with pytest.raises((TypeError, NotImplementedError)) as e:
@@ -228,7 +183,7 @@ def test_int_subclass_from_int_warns():
     with warnings.catch_warnings(record=True) as w:
         warnings.simplefilter("always")
         try:
-            cy.polyfit_cy(None, None, Inty(IntSub(3)))
+            cy.polyfit_cy(None, None, IntLike(IntSub(3)))
         except (TypeError, NotImplementedError):
             pass
     assert [str(x.message) for x in w if x.category is DeprecationWarning] == [
@@ -238,7 +193,7 @@ def test_int_subclass_from_int_warns():
     with warnings.catch_warnings():
         warnings.simplefilter("error", DeprecationWarning)
         with pytest.raises(DeprecationWarning) as e:
-            cy.polyfit_cy(None, None, Inty(IntSub(3)))
+            cy.polyfit_cy(None, None, IntLike(IntSub(3)))
     assert_entry(e, "polyfit_cy", 280)
 
 
@@ -264,7 +219,7 @@ def test_list_type_test(fn, args, index, name, bad, type_name):
 def test_number_errors_come_before_list_errors():
     args = list(NEAREST_ARGS)
     args[2] = (1.0,)  # xs wrong
-    args[13] = Truthy()  # and a flag that raises
+    args[13] = Raises(KeyError)  # and a flag that raises
     with pytest.raises(KeyError):
         cy.nearest_on_segments_cy(*args)
     with pytest.raises(TypeError, match="an integer is required"):

@@ -1,11 +1,11 @@
-"""decimated_to_screen_cy: striding, mapping, the result's shape, and every failure line."""
-import array
+"""decimated_to_screen_cy: striding, mapping and the negative count (examples, failure lines and
+leaks of all five functions: test_common.py)."""
 import math
 
 import pytest
 
-from helpers import Counted, assert_entry, entries, leak_check
-from reference import decimated_indices, same, to_screen
+from helpers import Counted, FloatSub, entries
+from surface import decimated_indices, same, to_screen
 from skyloom._cy_utils import decimated_to_screen_cy as dec
 
 FN = "decimated_to_screen_cy"
@@ -58,14 +58,6 @@ def test_striding_matches_double_product(n, max_pts):
     assert all(a < b for a, b in zip(got, got[1:]))
 
 
-@pytest.mark.parametrize("max_pts", [0, 3])
-def test_nothing_to_emit_reads_nothing(max_pts):
-    empty = [] if max_pts else ["never read"]
-    buf, out_n = call(empty, None, max_pts)
-    assert (type(buf), buf.typecode, len(buf), out_n) == (array.array, "d", 0, 0)
-    assert buf == array.array("d")
-
-
 def test_only_chosen_items_are_converted():
     n, max_pts = 1000, 7
     idx = decimated_indices(n, max_pts)
@@ -99,7 +91,7 @@ def test_points_mapped_bit_for_bit(view):
     want = [c for i in decimated_indices(n, max_pts) for c in to_screen(xs[i], ys[i], *view)]
     assert out_n == max_pts and same(buf, want)
     # Every point kept when the series is short enough, ints and float subclasses included.
-    short = [1, 2.5, True, type("F", (float,), {})(4.0)]
+    short = [1, 2.5, True, FloatSub(4.0)]
     buf, out_n = dec(short, short[::-1], 4, *view)
     want = [c for x, y in zip(short, short[::-1]) for c in to_screen(x, y, *view)]
     assert out_n == 4 and same(buf, want)
@@ -130,85 +122,6 @@ def test_negative_max_pts_is_a_negative_array_length(xs, max_pts):
     assert inner[0].startswith("skyloom._cy_utils.")
 
 
-class Shrinks:
-    """Empties the list it sits in when converted."""
-
-    def __init__(self, owner):
-        self.owner = owner
-
-    def __float__(self):
-        self.owner.clear()
-        return 1.0
-
-
-def _ys_none(n, m):
-    return call([0.0] * n, None, m)
-
-
-def _bad(n, m, pos, which):
-    # A str item: its conversion error comes from the interpreter itself, with no frame of its own.
-    xs, ys = [0.0] * n, [0.0] * n
-    (xs if which == "x" else ys)[pos] = "bad item"
-    return call(xs, ys, m)
-
-
-@pytest.mark.parametrize(
-    "run, exc, text, line",
-    [
-        (lambda: call(None, [1.0], 3), TypeError, "object of type 'NoneType' has no len()", 138),
-        (lambda: _ys_none(4, 3), TypeError, "'NoneType' object is not subscriptable", 147),
-        (lambda: _ys_none(4, 1), TypeError, "'NoneType' object is not subscriptable", 149),
-        (lambda: _bad(10, 4, 5, "x"), TypeError, "must be real number, not str", 147),
-        (lambda: _bad(10, 4, 5, "y"), TypeError, "must be real number, not str", 147),
-        (lambda: _bad(10, 4, 9, "y"), TypeError, "must be real number, not str", 149),
-        (lambda: call([1.0, 2.0, 3.0], [1.0], 5), IndexError, "ys index 1 out of range", 147),
-        (lambda: call([1.0, 2.0, 3.0], [1.0, 2.0], 2), IndexError, "ys index 2 out of range", 149),
-    ],
-)
-def test_failure_lines(run, exc, text, line):
-    with pytest.raises(exc, match=text) as ei:
-        run()
-    assert_entry(ei, FN, line)
-
-
-def test_x_item_is_converted_before_y_list_is_found_none():
-    with pytest.raises(TypeError, match="must be real number"):
-        call(["bad item", 1.0], None, 5)
-
-
-def test_list_shrunk_by_a_conversion_is_not_read_past_its_end():
-    xs = [0.0, 1.0, 2.0, 3.0]
-    xs[0] = Shrinks(xs)
-    with pytest.raises(IndexError, match="xs index 1 out of range") as ei:
-        call(xs, [0.0] * 4, 4)
-    assert_entry(ei, FN, 147)
-    ys = [0.0, 1.0]
-    ys[0] = Shrinks(ys)
-    with pytest.raises(IndexError, match="ys index 1 out of range") as ei:
-        call([0.0, 1.0], ys, 2)
-    assert_entry(ei, FN, 149)
-
-
-def test_no_reference_leaks():
-    xs = [float(i) for i in range(300)] + [7]
-    ys = [i * 0.5 for i in range(301)]
-    bad = xs[:-1] + [b"bad item"]
-    leak_check(lambda: call(xs, ys, 50, lx=1), [xs, ys] + xs[:3] + ys[-3:])
-
-    def failing():
-        for args in ((bad, ys, 50), (xs, ys, -5), (xs, None, 50)):
-            try:
-                call(*args)
-            except (SystemError, TypeError):
-                pass
-
-    leak_check(failing, [xs, ys, bad, bad[-1]])
-
-
-class F(float):
-    """A float subclass: converted through the general path, with the same value."""
-
-
 @pytest.mark.parametrize("max_pts", [255, 256, 257, 700, 2000])
 @pytest.mark.parametrize("n", [1000, 5000])
 def test_long_series_map_bit_for_bit_across_blocks(n, max_pts):
@@ -220,7 +133,7 @@ def test_long_series_map_bit_for_bit_across_blocks(n, max_pts):
         xs[k], ys[k] = x, y
     idx = decimated_indices(n, max_pts)
     for k in idx[254:259] + idx[-3:]:
-        xs[k] = F(xs[k])
+        xs[k] = FloatSub(xs[k])
     view = (-100.0, 2000.0, -5e5, 1e6, 40.0, 470.0, 1200.0, 430.0)
     buf, out_n = call(xs, ys, max_pts, view=view)
     want = [c for i in idx for c in to_screen(xs[i], ys[i], *view, 0, 0)]

@@ -9,29 +9,13 @@ import sys
 import pytest
 
 import skyloom._cy_utils as cy
+from helpers import Box, IntLike
 
 _testcapi = pytest.importorskip("_testcapi")
 
 UNIT = (0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 1.0, 1.0)  # fn_to_screen_cy: px = x, py = -y
 VIEW = (0.0, 4.0, -1.0, 2.0, 10.0, 300.0, 640.0, 280.0)  # a window and plot rectangle
 LOG = (-1.0, 2.0, -1.0, 2.0, 10.0, 300.0, 640.0, 280.0)  # in decades on log axes
-
-
-class Boxed:
-    """A number that is not a float: its conversion runs Python code, which allocates."""
-
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        return float(self.v)
-
-
-class Whole:
-    """A degree given through __int__."""
-
-    def __int__(self):
-        return 2
 
 
 class Drained:
@@ -146,14 +130,14 @@ ZX, ZY = zigzag(300)
 NAMES = ("x0", "dx", "y0", "dy", "pl", "pb", "pw", "ph")
 MANY_X = [float(i) * 0.25 for i in range(40)]
 MANY_Y = [math.sin(x) for x in MANY_X]
-MIXED_X = [0.0, 1, Boxed(2.0), 3.0, Boxed(4)]
-MIXED_Y = [Boxed(1.0), 2.0, 3, Boxed(-1.0), 0.5]
+MIXED_X = [0.0, 1, Box(2.0), 3.0, Box(4)]
+MIXED_Y = [Box(1.0), 2.0, 3, Box(-1.0), 0.5]
 
 TRAPEZOID = [
     ([], [], None, None),
     ([1.0], None, "never read", None),
     ([0.0, 1.0, 2.0], [0.0, 1.0, 2.0], None, None),
-    (MANY_X, MANY_Y, 1.0, Boxed(7.5)),
+    (MANY_X, MANY_Y, 1.0, Box(7.5)),
     ([0.0, 1.0, 5.0, 2.0, 3.0], [1.0] * 5, 0, 3),  # a point outside: a gap in the sum
     (MIXED_X, MIXED_Y, None, None),
 ]
@@ -166,7 +150,7 @@ POLYFIT = [
     (MANY_X, MANY_Y, 3),
     (MANY_X, MANY_Y, 20),  # capped at ten coefficients
     (ZX, ZY, 5),  # more points than one run of conversions
-    (MIXED_X, MIXED_Y, Whole()),
+    (MIXED_X, MIXED_Y, IntLike(2)),
 ]
 
 FN_TO_SCREEN = [
@@ -188,7 +172,7 @@ DECIMATED = [
     (MANY_X, MANY_Y, 1000, *VIEW, False, False),  # every point
     (MANY_X, MANY_Y, 7, *VIEW, True, 1),  # strided, on log axes
     (ZX, ZY, 290, *LOG, 0, [1]),  # a count past the small-int cache
-    (MIXED_X, MIXED_Y, Whole(), *VIEW, "", Boxed(1)),
+    (MIXED_X, MIXED_Y, IntLike(2), *VIEW, "", Box(1)),
 ]
 
 NEAREST = [
@@ -196,33 +180,22 @@ NEAREST = [
     (53.0, 54.0, [0.5], [0.5], *VIEW, False, False),  # one vertex
     (200.0, 150.0, MANY_X, MANY_Y, *VIEW, False, False),
     (200.0, 150.0, MANY_X, MANY_Y, *LOG, True, True),
-    (Boxed(3.0), 7, MIXED_X, MIXED_Y, *VIEW, 0, 1),
+    (Box(3.0), 7, MIXED_X, MIXED_Y, *VIEW, 0, 1),
 ]
 
 
-@pytest.mark.parametrize("args", DECIMATED)
-def test_decimated_to_screen(args):
-    check(cy.decimated_to_screen_cy, args)
+SWEPT = (
+    [(cy.decimated_to_screen_cy, args) for args in DECIMATED]
+    + [(cy.nearest_on_segments_cy, args) for args in NEAREST]
+    + [(cy.trapezoid_integral_cy, args) for args in TRAPEZOID]
+    + [(cy.polyfit_cy, args) for args in POLYFIT]
+    + [(cy.fn_to_screen_cy, args + UNIT) for args in FN_TO_SCREEN]
+)
 
 
-@pytest.mark.parametrize("args", NEAREST)
-def test_nearest_on_segments(args):
-    check(cy.nearest_on_segments_cy, args)
-
-
-@pytest.mark.parametrize("args", TRAPEZOID)
-def test_trapezoid_integral(args):
-    check(cy.trapezoid_integral_cy, args)
-
-
-@pytest.mark.parametrize("args", POLYFIT)
-def test_polyfit(args):
-    check(cy.polyfit_cy, args)
-
-
-@pytest.mark.parametrize("args", FN_TO_SCREEN)
-def test_fn_to_screen(args):
-    check(cy.fn_to_screen_cy, args + UNIT)
+@pytest.mark.parametrize("fn, args", SWEPT, ids=[fn.__name__ for fn, _ in SWEPT])
+def test_each_allocation_failing(fn, args):
+    check(fn, args)
 
 
 @pytest.mark.parametrize(

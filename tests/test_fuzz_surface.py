@@ -1,4 +1,4 @@
-"""Random calls of the five functions (see fuzz_surface.py) against the plain-Python model, and
+"""Random calls of the five functions (see surface_calls.py) against the plain-Python model, and
 the inputs that the coverage-guided fuzzer kept (fuzz/corpus/surface/)."""
 import os
 
@@ -6,7 +6,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from fuzz_surface import check
+from surface_calls import check
 
 CORPUS = os.path.join(os.path.dirname(__file__), os.pardir, "fuzz", "corpus", "surface")
 

@@ -11,44 +11,7 @@ import pytest
 
 import skyloom._cy_utils as cy
 import surface as S
-
-
-class Boom(Exception):
-    pass
-
-
-class Hostile:
-    """A number whose first conversion (__float__, __int__ or __bool__) runs an action."""
-
-    def __init__(self, value, action):
-        self.value, self.action = value, action
-
-    def _fire(self):
-        action, self.action = self.action, None
-        if action is not None:
-            action()
-
-    def __float__(self):
-        self._fire()
-        return float(self.value)
-
-    def __int__(self):
-        self._fire()
-        return int(self.value)
-
-    def __bool__(self):
-        self._fire()
-        return bool(self.value)
-
-
-class Box:
-    """A number that is not a float, freed like any instance when its list drops it."""
-
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        return self.v
+from helpers import Box, Boom, Hostile, OddName, Raises
 
 
 class Finaliser:
@@ -206,34 +169,6 @@ def test_list_cleared_during_a_run_of_exact_floats():
 # Keyword names --------------------------------------------------------------------------------
 
 
-class Name(str):
-    """A keyword name whose __eq__ and __hash__ come from the class attributes eq and hash_."""
-
-    eq = None
-    hash_ = None
-
-    def __eq__(self, other):
-        return type(self).eq(self, other) if type(self).eq else str.__eq__(self, other)
-
-    def __hash__(self):
-        return type(self).hash_(self) if type(self).hash_ else str.__hash__(self)
-
-
-class Falsy:
-    def __bool__(self):
-        return False
-
-
-class RaisesOnBool:
-    def __bool__(self):
-        raise Boom()
-
-
-def name_class(eq=None, hash_=None):
-    return type("Odd", (Name,), {"eq": staticmethod(eq) if eq else None,
-                                 "hash_": staticmethod(hash_) if hash_ else None})
-
-
 # Each takes (the state of one run, self, other).
 EQS = {
     "always": lambda r, s, o: True,
@@ -241,8 +176,8 @@ EQS = {
     "raises": lambda r, s, o: (_ for _ in ()).throw(Boom()),
     "not implemented": lambda r, s, o: NotImplemented,
     "truthy list": lambda r, s, o: [0],
-    "falsy object": lambda r, s, o: Falsy(),
-    "bool raises": lambda r, s, o: RaisesOnBool(),
+    "falsy object": lambda r, s, o: Box(0.0),
+    "bool raises": lambda r, s, o: Raises(Boom),
     "clears ys": lambda r, s, o: (clear(r["ys"]), str.__eq__(s, o))[1],
     "collects garbage": lambda r, s, o: (gc.collect(), str.__eq__(s, o))[1],
     "calls the function": lambda r, s, o: (
@@ -277,14 +212,14 @@ def keyword_run(call, eq, hash_, impl, through_call_slot=False):
     name, positional, names = call
     run = {"xs": [0.0, 1.0, 2.0, 3.0], "ys": [1.0, 3.0, 2.0, 5.0], "log": [], "impl": impl}
     run["name"] = name
-    odd = name_class(lambda s, o: EQS[eq](run, s, o), HASHES[hash_])
+    odd_eq = lambda s, o: EQS[eq](run, s, o)  # noqa: E731
     lists = {"xs": run["xs"], "ys": run["ys"], "xn": run["xs"], "yn": run["ys"]}
     args = [lists[a] if a in lists else VALUES.get(a, a) for a in positional]
 
     def call_it():
         kwargs = {}  # made here: a constant hash makes the dict compare the names
         for k in names:
-            kwargs[odd(k)] = lists[k] if k in lists else VALUES[k]
+            kwargs[OddName(k, odd_eq, HASHES[hash_])] = lists[k] if k in lists else VALUES[k]
         if impl is model:
             if UNPACKING_COPIES_KEYS:
                 kwargs = {k: v for k, v in kwargs.items()}  # the same comparisons, in order

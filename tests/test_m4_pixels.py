@@ -7,7 +7,7 @@ import random
 import pytest
 
 from m4_model import m4_model, trunc
-from reference import decimated_indices, to_screen
+from surface import decimated_indices, to_screen
 
 Image = pytest.importorskip("PIL.Image")
 ImageDraw = pytest.importorskip("PIL.ImageDraw")

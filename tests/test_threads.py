@@ -7,20 +7,10 @@ import threading
 import pytest
 
 import skyloom._cy_utils as cy
+from helpers import Box
 from surface import key
 
 VIEW = (0.0, 4.0, -1.0, 2.0, 10.0, 300.0, 640.0, 280.0)
-
-
-class Yielding:
-    """A number whose conversion runs Python code, so that the interpreter may switch threads in
-    the middle of a call."""
-
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        return self.v
 
 
 def calls():
@@ -30,7 +20,8 @@ def calls():
         n = 50 + 40 * seed
         xs = [i * (0.1 + seed * 0.05) for i in range(n)]
         ys = [math.sin(x * (seed + 1)) for x in xs]
-        boxed = [Yielding(v) if i % 7 == seed else v for i, v in enumerate(ys)]
+        # A Box's conversion runs Python code: the interpreter may switch threads in mid-call.
+        boxed = [Box(v) if i % 7 == seed else v for i, v in enumerate(ys)]
         gaps = [None if i % 11 == seed else v for i, v in enumerate(boxed)]
         bad = list(boxed)
         bad[n // 2] = "text"

@@ -1,4 +1,4 @@
-"""Fuzzing of the Python surface: a byte string becomes one call of one of the five functions,
+"""Random calls of the Python surface: a byte string becomes one call of one of the five functions,
 with a random mix of argument kinds (floats, ints, float subclasses, objects with conversions,
 strings, None, hostile objects whose conversions change the lists, raise, collect garbage or call
 the module again), bound by position or keyword (str subclass names included, through the
@@ -6,93 +6,21 @@ vectorcall entry or the type's call slot). The module's outcome must be the plai
 (tests/surface.py): the same exception type or the same result to the bit, the same nested calls
 and the same lists afterwards.
 
-The suite runs it through hypothesis (tests/test_fuzz_surface.py) and replays the kept corpus
-(fuzz/corpus/surface/); `make fuzz-python` runs it under atheris, coverage-guided:
-
-    python tests/fuzz_surface.py --seconds 60 [corpus directories ...]
+The suite runs check() through hypothesis (tests/test_fuzz_surface.py) and replays the kept
+corpus (fuzz/corpus/surface/); `make fuzz-python` runs it under atheris, coverage-guided
+(tools/fuzz_surface.py).
 """
 import gc
-import os
 import struct
-import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-import skyloom._cy_utils as cy  # noqa: E402
-import surface as S  # noqa: E402
+import skyloom._cy_utils as cy
+import surface as S
+from helpers import Box, Boom, Hostile, IntSub, OddName, SealedFloat
 
 NAMES = list(S.PARAMS)
 VIEW = (0.0, 4.0, -1.0, 2.0, 10.0, 300.0, 640.0, 280.0)
 SPECIAL = (0.0, -0.0, float("nan"), float("inf"), float("-inf"), 1e308, -1e308, 5e-324, 1e6,
            -1e6, 0.25, 1e-300, 1e150, 2.5, -7.0)
-
-
-class Boom(Exception):
-    pass
-
-
-class FloatSub(float):
-    def __float__(self):  # never called by the module: a float subclass gives its value
-        raise Boom()
-
-
-class IntSub(int):
-    pass
-
-
-class Box:
-    """A number through __float__ (and __int__, __bool__)."""
-
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        return self.v
-
-    def __int__(self):
-        return int(self.v) if self.v == self.v and abs(self.v) < 1e300 else 0
-
-    def __bool__(self):
-        return bool(self.v)
-
-
-class Hostile(Box):
-    """A number whose first conversion runs an action."""
-
-    def __init__(self, v, action):
-        super().__init__(v)
-        self.action = action
-
-    def _fire(self):
-        action, self.action = self.action, None
-        if action is not None:
-            action()
-
-    def __float__(self):
-        self._fire()
-        return self.v
-
-    def __int__(self):
-        self._fire()
-        return super().__int__()
-
-    def __bool__(self):
-        self._fire()
-        return bool(self.v)
-
-
-class Odd(str):
-    """A keyword name compared by its own __eq__."""
-
-    def __new__(cls, text, eq):
-        s = super().__new__(cls, text)
-        s.eq = eq
-        return s
-
-    def __eq__(self, other):
-        return self.eq(self, other)
-
-    __hash__ = str.__hash__
 
 
 class Bytes:
@@ -188,7 +116,7 @@ class Call:
         if mode == 7:
             return self.b.below(7) - 3
         if mode == 8:
-            return FloatSub(self.b.float())
+            return SealedFloat(self.b.float())
         if mode == 9:
             return Box(self.b.float())
         if mode == 10 or mode >= 14:
@@ -258,7 +186,7 @@ class Call:
         if self.binding >= 12:
             eq = [lambda s, o: str.__eq__(s, o), lambda s, o: True, lambda s, o: self.raise_(),
                   lambda s, o: (self.ys.clear(), str.__eq__(s, o))[1]][self.odd_eq]
-            pairs = [(Odd(p, eq), v) for p, v in pairs]
+            pairs = [(OddName(p, eq), v) for p, v in pairs]
         # The keyword names are made into a dict as a call site would.
         kwargs = {}
         for p, v in pairs:
@@ -300,29 +228,3 @@ def check(data):
     if got != want:
         raise AssertionError("module %r\nmodel  %r\nfor %r" % (got, want, data))
     return got
-
-
-def main():
-    import argparse
-
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--seconds", type=int, default=60)
-    parser.add_argument("corpus", nargs="*")
-    args, rest = parser.parse_known_args()
-    import atheris
-
-    corpus = args.corpus or [os.path.join("build", "fuzz", "corpus", "surface"),
-                             os.path.join("fuzz", "corpus", "surface")]
-    for d in corpus:
-        os.makedirs(d, exist_ok=True)
-    atheris.instrument_all()  # the model's branches and the call builder's guide the fuzzer
-    # libFuzzer re-runs argv[0] through the shell for -merge=1: name the interpreter too.
-    me = "%s %s" % (sys.executable, os.path.abspath(__file__))
-    argv = [me, "-max_total_time=%d" % args.seconds, "-print_final_stats=1",
-            "-max_len=512", "-len_control=0", "-artifact_prefix=build/fuzz/surface-"] + rest + corpus
-    atheris.Setup(argv, check)
-    atheris.Fuzz()
-
-
-if __name__ == "__main__":
-    main()

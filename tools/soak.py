@@ -2,7 +2,7 @@
 reference counts of their inputs, the interpreter's allocated blocks and the resident memory
 flat. Prints the figures of each tenth of the run; exits with status 1 when anything grew.
 
-    python tests/soak.py [--calls N]
+    python tools/soak.py [--calls N]
 """
 import argparse
 import gc
@@ -11,36 +11,23 @@ import os
 import sys
 import time
 
-import skyloom._cy_utils as cy
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests"))
+
+import skyloom._cy_utils as cy  # noqa: E402
+from helpers import Box, Shrinks  # noqa: E402
 
 VIEW = (0.0, 4.0, -1.0, 2.0, 10.0, 300.0, 640.0, 280.0)
-
-
-class Box:
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        return self.v
-
-
-class Shrinker:
-    """Empties a list when converted (the call then fails with IndexError)."""
-
-    def __init__(self, victim):
-        self.victim = victim
-
-    def __float__(self):
-        saved = self.victim[:]
-        del self.victim[:]
-        self.victim.extend(saved)  # put back at once: the next call starts over
-        del self.victim[3:]
-        return 1.0
 
 
 def rss_kib():
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") // 1024
+
+
+def restored(lst, items):
+    """lst with its items put back: the conversion of one of them cuts it short at each call."""
+    lst[:] = items
+    return lst
 
 
 def cases():
@@ -53,7 +40,8 @@ def cases():
     bad = ys[:10] + ["text"] + ys[11:]
     short = ys[:5]
     shrinking = list(ys)
-    shrinking[8] = Shrinker(shrinking)
+    shrinking[8] = Shrinks(shrinking, keep=3)  # the call then fails with IndexError
+    whole = list(shrinking)
     big = [i * 1e-3 for i in range(2000)]
     big_y = [math.cos(v) for v in big]
     data = [xs, ys, gaps, mixed_x, bad, short, shrinking, big, big_y]
@@ -71,7 +59,7 @@ def cases():
         (lambda: t(mixed_x, ys, 0.5, Box(4.0)), None),
         (lambda: t(big, big_y, 0.1, 1.5), None),
         (lambda: t(xs, bad, None, None), TypeError),
-        (lambda: t(xs, shrinking, None, None), IndexError),
+        (lambda: t(xs, restored(shrinking, whole), None, None), IndexError),
         (lambda: t(xs, ys, "lo", None), TypeError),
         (lambda: f(xs, gaps, *VIEW), None),
         (lambda: f(big, big_y, *VIEW), None),
