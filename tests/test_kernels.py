@@ -112,6 +112,16 @@ def test_polyfit(data, n, deg):
               lambda lists: (xl if lists else xb, yl if lists else yb, deg))
 
 
+@settings(max_examples=100, deadline=None)
+@given(st.data(), LENGTHS, VIEWS)
+def test_fn_to_screen_nan_in_a_buffer_is_a_gap(data, n, view):
+    (xb, xl), (yb, yl) = data.draw(series(n)), data.draw(series(n))
+    gaps = [None if y != y else y for y in yl]
+    want = exact(cy.fn_to_screen_cy(xl, gaps, *view))
+    assert exact(kernels.fn_to_screen(xb, yb, *view)) == want
+    assert exact(kernels.fn_to_screen(xl, gaps, *view)) == want
+
+
 def test_ys_longer_than_xs_is_read_to_the_length_of_xs():
     x = np.arange(5.0)
     assert kernels.trapezoid_integral(x, np.arange(9.0), None, None) == 8.0

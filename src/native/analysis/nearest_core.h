@@ -115,14 +115,14 @@ inline void visit(double mx, double my, const Vertex& a, const Vertex& b, Best& 
 
 // The segments (i, i + 1) for i = 0 ... n - 2, with vertex 0 already read and mapped into v0:
 // each later vertex is read and mapped once, a block at a time (with the axis flags fixed at
-// compile time), and carried over as the first vertex of the next segment. work holds
-// 2 * Source::kBlock doubles for the mapped block.
+// compile time), and carried over as the first vertex of the next segment. The source's work
+// arrays 0 and 1 (allocate(n, 2)) hold the mapped block.
 template <class Source>
 Stop scan(Source& s, std::int32_t n, const Mapping& map, double mx, double my, Vertex v0,
-          double* work, Best& best) noexcept {
+          Best& best) noexcept {
   return map.with_axes([&](auto axes) {
-    double* const pxb = work;
-    double* const pyb = work + Source::kBlock;
+    double* const pxb = s.work(0);
+    double* const pyb = s.work(1);
     Vertex a = v0;
     return for_each_block(s, 1, n, [&](const double* x, const double* y, std::int32_t m, auto) {
       map.split(axes, x, y, m, pxb, pyb);

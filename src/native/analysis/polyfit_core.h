@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "source/blocks.h"
+
 namespace skyloom::polyfit {
 
 // At most degree 9: ten coefficients.
@@ -33,5 +35,13 @@ int pivot_row(int d, const double* vtv, int j) noexcept;
 // other columns' eliminations leave in it); no tolerance, and NaN pivots are used. vtv is
 // overwritten. Requires 0 <= d <= kMaxD.
 void solve(int d, double* vtv, double* vty) noexcept;
+
+// accumulate() over the points 0 ... n - 1 of a source, a block at a time.
+template <class Source>
+Stop accumulate_all(Source& s, std::int32_t n, int d, double* vtv, double* vty) noexcept {
+  return for_each_block(s, 0, n, [&](const double* x, const double* y, std::int32_t m, auto) {
+    accumulate(d, x, y, m, vtv, vty);
+  });
+}
 
 }  // namespace skyloom::polyfit

@@ -1,18 +1,19 @@
-// trapezoid_integral_cy: the trapezoid integral of a series over an x window. Only segments whose
-// two end points both lie in the window count; nothing is interpolated at its edges.
+// trapezoid_integral_cy: the trapezoid integral of a series over an x window, read from lists
+// (analysis/trapezoid_core.h).
 #include <cfloat>
 #include <iterator>
 
 #include "analysis/trapezoid_core.h"
 #include "frame/binding.h"
-#include "frame/convert.h"
-#include "frame/function.h"
-#include "frame/state.h"
-#include "frame/traceback.h"
+#include "frame/lines.h"
+#include "frame/list_reader.h"
+#include "frame/results.h"
 
 namespace skyloom {
 
 namespace {
+
+namespace L = lines::trapezoid_integral;
 
 enum Arg { kXs, kYs, kXLo, kXHi };
 
@@ -28,38 +29,30 @@ bool bound_value(PyObject* o, double open, double& out) noexcept {
 PyObject* trapezoid_integral(const Value* a) noexcept {
   const FunctionDef& def = kTrapezoidIntegral;
   std::int32_t n;
-  if (!number_list_length(a[kXs].o, n)) return fail(def, 158);
-  if (n < 2) return Ref::borrow(g_module.float_zero).release();
+  if (!number_list_length(a[kXs].o, n)) return fail(def, L::kLength);
+  if (n < 2) return zero_float();
 
   double lo, hi;
-  if (!bound_value(a[kXLo].o, -DBL_MAX, lo)) return fail(def, 161);
-  if (!bound_value(a[kXHi].o, DBL_MAX, hi)) return fail(def, 162);
+  if (!bound_value(a[kXLo].o, -DBL_MAX, lo)) return fail(def, L::kLow);
+  if (!bound_value(a[kXHi].o, DBL_MAX, hi)) return fail(def, L::kHigh);
 
-  const Series s(a[kXs].o, a[kYs].o, "xs", "ys", n);
-  Trapezoid step{lo, hi};
-  // 165: a point fails to convert, or a signal handler raised while the points were read.
-  if (!s.for_each_pair(0, step)) return fail(def, 165);
-  const double total = step.total;
-  PyObject* result = PyFloat_FromDouble(total);
-  return result ? result : fail(def, 172);
+  Series s(a[kXs].o, a[kYs].o, "xs", "ys", n);
+  ListSource src(s);
+  if (!src.allocate(n, 0)) return PyErr_NoMemory(), fail(def, L::kPoints);
+  Trapezoid t{lo, hi};
+  if (integrate(src, n, t) != Stop::kNone) return fail(def, L::kPoints);
+  PyObject* result = PyFloat_FromDouble(t.total);
+  return result ? result : fail(def, L::kResult);
 }
 
 constexpr Param kParams[] = {{"xs", Kind::List, 0},
                              {"ys", Kind::List, 0},
                              {"x_lo", Kind::Object, 0},
                              {"x_hi", Kind::Object, 0}};
-constexpr const char* kLocals[] = {"n", "i", "lo", "hi", "total", "px", "py", "cx", "cy", "hp"};
 
 }  // namespace
 
-FunctionDef kTrapezoidIntegral = {"trapezoid_integral_cy",
-                                  154,
-                                  kParams,
-                                  std::size(kParams),
-                                  kLocals,
-                                  std::size(kLocals),
-                                  entry<kParams, trapezoid_integral>,
-                                  {},
-                                  {}};
+FunctionDef kTrapezoidIntegral = function_def<kParams, trapezoid_integral>(
+    "trapezoid_integral_cy", "skyloom._cy_utils.trapezoid_integral_cy", L::kDef, L::kLocals);
 
 }  // namespace skyloom

@@ -3,6 +3,10 @@
 // Pure C++: the kernels feed it points from lists or buffers.
 #pragma once
 
+#include <cstdint>
+
+#include "source/blocks.h"
+
 namespace skyloom {
 
 struct Trapezoid {
@@ -22,5 +26,15 @@ struct Trapezoid {
     hp = true;
   }
 };
+
+// Adds the points 0 ... n - 1 of a source to t, a block at a time.
+template <class Source>
+Stop integrate(Source& s, std::int32_t n, Trapezoid& t) noexcept {
+  return for_each_block(s, 0, n, [&t](const double* x, const double* y, std::int32_t m, auto) {
+    Trapezoid local = t;  // its running values in registers
+    for (std::int32_t k = 0; k < m; ++k) local(x[k], y[k]);
+    t = local;
+  });
+}
 
 }  // namespace skyloom

@@ -2,7 +2,6 @@
 // the function's entry (frame/binding.h), which converts them and runs the kernel.
 #include "frame/convert.h"
 #include "frame/function.h"
-#include "frame/traceback.h"
 
 namespace skyloom {
 

@@ -9,7 +9,7 @@
 
 #include "frame/convert.h"
 #include "frame/function.h"
-#include "frame/traceback.h"
+#include "screen/map_linear.h"
 
 namespace skyloom {
 
@@ -49,7 +49,21 @@ inline PyObject* run(const FunctionDef& def, PyObject* const* bound,
 // FunctionDef of that function: bound holds its arguments in parameter order.
 template <const auto& P, Kernel kernel>
 PyObject* entry(const FunctionDef& def, PyObject* const* bound) noexcept {
+  static_assert(std::size(P) <= kMaxParams, "binding fills kMaxParams slots at most");
   return binding::run<P, kernel>(def, bound, std::make_index_sequence<std::size(P)>());
+}
+
+// The description of a function with parameters P and kernel K, for the module's table.
+template <const auto& P, Kernel K, std::size_t NL>
+constexpr FunctionDef function_def(const char* name, const char* code_name, int first_line,
+                                   const char* const (&locals)[NL]) noexcept {
+  return FunctionDef{name,   code_name, first_line,  P,  static_cast<int>(std::size(P)),
+                     locals, int{NL},   entry<P, K>, {}, {}};
+}
+
+// The view window and plot rectangle of eight consecutive converted arguments x0 ... ph.
+inline LinearView window_of(const Value* a) noexcept {
+  return LinearView{a[0].d, a[1].d, a[2].d, a[3].d, a[4].d, a[5].d, a[6].d, a[7].d};
 }
 
 }  // namespace skyloom

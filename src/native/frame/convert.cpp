@@ -109,30 +109,4 @@ bool number_list_length_slow(PyObject* list, std::int32_t& n) noexcept {
   return true;
 }
 
-bool Series::check_index(PyObject* list, const char* name, Py_ssize_t i) const noexcept {
-  if (list == Py_None) {
-    PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
-    return false;
-  }
-  Py_ssize_t len = PyList_GET_SIZE(list);
-  if (i >= len) {
-    PyErr_Format(PyExc_IndexError, "%s index %zd out of range: %s has %zd items but len(%s) was %d",
-                 name, i, name, len, xname_, static_cast<int>(n_));
-    return false;
-  }
-  return true;
-}
-
-bool Series::read_slow(PyObject* list, const char* name, Py_ssize_t i, double& out) const noexcept {
-  if (!check_index(list, name, i)) return false;
-  // The item's own __float__ may remove it from the list: keep it alive while it runs.
-  Ref item = Ref::borrow(PyList_GET_ITEM(list, i));
-  return to_double(item.get(), out);
-}
-
-PyObject* Series::y_object(Py_ssize_t i) const noexcept {
-  if (!check_index(ys_, yname_, i)) return nullptr;
-  return Ref::borrow(PyList_GET_ITEM(ys_, i)).release();
-}
-
 }  // namespace skyloom

@@ -1,6 +1,7 @@
 // Making double arrays by cloning the template, and acquiring their double view.
 #include "frame/darray.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "frame/compat.h"
@@ -76,6 +77,7 @@ bool DoubleView::acquire(PyObject* array) noexcept {
     PyErr_SetString(PyExc_ValueError, "Buffer dtype mismatch, expected 'double'");
     return false;
   }
+  assert(buf_.strides[0] == sizeof(double));  // an array's items are contiguous
   return true;
 }
 

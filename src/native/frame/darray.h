@@ -28,16 +28,12 @@ static_assert(sizeof(void*) != 8 || kArrayObjectSize == 64, "the 64-bit layout i
 // nullptr returned.
 PyObject* clone_double_array(PyObject* tmpl, Py_ssize_t n) noexcept;
 
-// The same from _cy_utils's template; a failure also adds the creation step's own traceback
-// entry, after which the caller adds its entry.
-PyObject* make_double_array(Py_ssize_t n) noexcept;
-
 // The screen-polyline result (buf, count): takes buf over on success; on failure (no memory)
 // the exception is set, buf is left to its owner and nullptr returned.
 PyObject* polyline_result(Ref& buf, Py_ssize_t count) noexcept;
 
 // A writable, one-dimensional view of 8-byte floats over a double array; released on every
-// path by its destructor. Item k is written at the start plus k times the stride, unchecked.
+// path by its destructor.
 class DoubleView {
  public:
   DoubleView() noexcept = default;
@@ -53,15 +49,8 @@ class DoubleView {
     held_ = false;
   }
 
-  void set(Py_ssize_t k, double v) noexcept {
-    *reinterpret_cast<double*>(static_cast<char*>(buf_.buf) + k * buf_.strides[0]) = v;
-  }
-  // The items as a plain array when the view is contiguous (always, for a double array).
-  double* contiguous() const noexcept {
-    return buf_.strides[0] == static_cast<Py_ssize_t>(sizeof(double))
-               ? static_cast<double*>(buf_.buf)
-               : nullptr;
-  }
+  // The items: a double array's buffer is always contiguous.
+  double* data() const noexcept { return static_cast<double*>(buf_.buf); }
 
  private:
   Py_buffer buf_{};

@@ -5,7 +5,7 @@
 #include <structmember.h>
 
 #include "frame/compat.h"
-#include "frame/traceback.h"
+#include "frame/lines.h"
 
 namespace skyloom {
 
@@ -234,7 +234,8 @@ bool intern_names(FunctionDef& def) noexcept {
 PyObject* new_code_object(const FunctionDef& def) noexcept {
   // An empty code object, then the signature that introspection reads: argument count,
   // variable names and the flags of an optimised function with new locals.
-  Ref code(reinterpret_cast<PyObject*>(PyCode_NewEmpty(kSourcePath, def.name, def.first_line)));
+  Ref code(
+      reinterpret_cast<PyObject*>(PyCode_NewEmpty(lines::kSourcePath, def.name, def.first_line)));
   const Py_ssize_t nvars = def.nparams + def.nlocals;
   Ref varnames(PyTuple_New(nvars));
   if (!code || !varnames) return nullptr;

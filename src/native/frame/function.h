@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "frame/pyref.h"
+#include "frame/traceback.h"
 
 namespace skyloom {
 
@@ -40,7 +41,8 @@ using Entry = PyObject* (*)(const FunctionDef& def, PyObject* const* bound) noex
 // One module function: its signature, the source lines that its failures report, and its entry.
 struct FunctionDef {
   const char* name;
-  int first_line;  // line of the definition; failures of binding report it too
+  const char* code_name;  // "skyloom._cy_utils." and the name: its traceback entries' name
+  int first_line;         // line of the definition; failures of binding report it too
   const Param* params;
   int nparams;
   const char* const* locals;  // further local variable names of its code object
@@ -67,6 +69,12 @@ PyObject* new_function(FunctionDef& def, PyObject* code, PyObject* globals) noex
 bool intern_names(FunctionDef& def) noexcept;
 // The code object that introspection sees for def.
 PyObject* new_code_object(const FunctionDef& def) noexcept;
+
+// Adds the entry for def at line and returns nullptr, for `return fail(def, line);`.
+inline PyObject* fail(const FunctionDef& def, int line) noexcept {
+  add_traceback(def.code_name, line);
+  return nullptr;
+}
 
 // Call entry shared by every module function (argument binding and conversion).
 PyObject* call_function(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs,

@@ -2,10 +2,12 @@
 // first interpreter that loads it.
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "frame/compat.h"
 #include "frame/darray.h"
 #include "frame/function.h"
+#include "frame/lines.h"
 #include "frame/state.h"
 #include "frame/traceback.h"
 #include "frame/version.h"
@@ -147,32 +149,32 @@ bool make_template() noexcept {
 
 // Exec steps from the module's constants on; returns the line that a failure reports, or 0.
 int build_namespace(PyObject* module) noexcept {
-  if (!ready_function_type()) return 1;
+  if (!ready_function_type()) return lines::init::kOther;
   PyObject* modules = PyImport_GetModuleDict();
   Ref registered;
   const int found = lookup(modules, kModuleName, registered);
   if (found < 0 || (found == 0 && PyMapping_SetItemString(modules, kModuleName, module) < 0)) {
-    return 1;
+    return lines::init::kOther;
   }
 
-  Ref codes[5];
-  for (int k = 0; k < 5; ++k) {
+  Ref codes[std::size(kFunctions)];
+  for (std::size_t k = 0; k < std::size(kFunctions); ++k) {
     codes[k].reset(new_code_object(*kFunctions[k]));
-    if (!codes[k]) return 1;
+    if (!codes[k]) return lines::init::kOther;
   }
-  if (!fetch_array_type()) return 1;
+  if (!fetch_array_type()) return lines::init::kOther;
 
   Ref am(PyImport_ImportModule("array"));
-  if (!am || PyDict_SetItemString(g_module.dict, "_am", am.get()) < 0) return 5;
-  if (!make_template()) return 8;
+  if (!am || PyDict_SetItemString(g_module.dict, "_am", am.get()) < 0) return lines::init::kArrayImport;
+  if (!make_template()) return lines::init::kTemplate;
 
-  for (int k = 0; k < 5; ++k) {
+  for (std::size_t k = 0; k < std::size(kFunctions); ++k) {
     FunctionDef& def = *kFunctions[k];
     Ref f(new_function(def, codes[k].get(), g_module.dict));
     if (!f || PyDict_SetItemString(g_module.dict, def.name, f.get()) < 0) return def.first_line;
   }
   Ref test(PyDict_New());
-  if (!test || PyDict_SetItemString(g_module.dict, "__test__", test.get()) < 0) return 1;
+  if (!test || PyDict_SetItemString(g_module.dict, "__test__", test.get()) < 0) return lines::init::kOther;
   return 0;
 }
 

@@ -1,22 +1,23 @@
-// _cy_utils's result arrays: clones of the module's template, whose failures report the creation
-// step as a traceback entry of its own.
+// _cy_utils's results from the module's state: clones of its template, whose failures report the
+// creation step as a traceback entry of its own, and the cached 0.0.
+#include "frame/results.h"
+
 #include "frame/darray.h"
+#include "frame/lines.h"
 #include "frame/state.h"
 #include "frame/traceback.h"
 
 namespace skyloom {
 
-namespace {
-
-constexpr char kCreationStep[] = "skyloom._cy_utils.make_double_array";
-constexpr int kCreationLine = 1;
-
-}  // namespace
-
 PyObject* make_double_array(Py_ssize_t n) noexcept {
   PyObject* a = clone_double_array(g_module.double_template, n);
-  if (a == nullptr) add_traceback(kCreationStep, kCreationLine);
+  if (a == nullptr)
+    add_traceback(lines::make_double_array::kCodeName, lines::make_double_array::kLine);
   return a;
+}
+
+PyObject* zero_float() noexcept {
+  return Ref::borrow(g_module.float_zero).release();
 }
 
 }  // namespace skyloom

@@ -2,8 +2,8 @@
 // Python side of the interruption hook (frame/interrupt.h).
 #pragma once
 
-#include "frame/interrupt.h"
 #include "frame/pyref.h"
+#include "source/interrupt.h"
 
 namespace skyloom {
 

@@ -1,22 +1,13 @@
-// Traceback entries that failures inside the module add, named as if the module were source.
+// Traceback entries that failures inside _cy_utils add, named as if the module were source
+// (frame/lines.h).
 #pragma once
 
-#include "frame/function.h"
+#include "frame/pyref.h"
 
 namespace skyloom {
 
-// The file name that code objects and traceback entries carry.
-extern const char kSourcePath[];
-
-// Adds the entry "skyloom._cy_utils.<function>" at line to the current exception.
-void add_traceback(const FunctionDef& def, int line) noexcept;
-// Adds an entry with an explicit code name, e.g. for the import step.
+// Adds the entry code_name (e.g. "skyloom._cy_utils.polyfit_cy") at line to the current
+// exception. Code objects are cached by (code_name, line): code_name must outlive the process.
 void add_traceback(const char* code_name, int line) noexcept;
-
-// Adds the entry for def at line and returns nullptr, for `return fail(def, line);`.
-inline PyObject* fail(const FunctionDef& def, int line) noexcept {
-  add_traceback(def, line);
-  return nullptr;
-}
 
 }  // namespace skyloom

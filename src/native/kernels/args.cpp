@@ -6,8 +6,8 @@ namespace skyloom::kernels {
 namespace {
 
 [[gnu::cold]] bool too_many(const Signature& sig, Py_ssize_t given) noexcept {
-  PyErr_Format(PyExc_TypeError, "%s() takes at most %d positional arguments (%zd given)",
-               sig.name, sig.npositional, given);
+  PyErr_Format(PyExc_TypeError, "%s() takes at most %d positional arguments (%zd given)", sig.name,
+               sig.npositional, given);
   return false;
 }
 

@@ -1,6 +1,7 @@
 // skyloom.kernels: the kernels of skyloom._cy_utils on lists or on numeric buffers read in place,
 // with the interpreter lock released while buffers are read. Per-module state only, so the module
 // can be loaded into any number of interpreters.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -13,10 +14,11 @@
 #include "frame/compat.h"
 #include "frame/convert.h"
 #include "frame/darray.h"
-#include "frame/list_source.h"
+#include "frame/list_reader.h"
 #include "kernels/args.h"
 #include "kernels/series.h"
 #include "kernels/unlocked.h"
+#include "screen/curve_core.h"
 #include "screen/decimate_core.h"
 #include "screen/mapping.h"
 #include "source/blocks.h"
@@ -33,40 +35,27 @@ State* state(PyObject* module) noexcept {
   return static_cast<State*>(PyModule_GetState(module));
 }
 
-// Scratch doubles from the native heap for one call.
-struct Scratch {
-  struct Free {
-    void operator()(double* p) const noexcept { std::free(p); }
-  };
-  std::unique_ptr<double, Free> p;
-  // False with MemoryError set when count doubles can't be had.
-  bool allocate(std::size_t count) noexcept {
-    p.reset(static_cast<double*>(std::malloc(count * sizeof(double))));
-    if (!p) PyErr_NoMemory();
-    return p != nullptr;
-  }
-};
-
-// Runs f(source, work) with a block source over the two series of a call (xs holding n items),
-// lists or buffers, and work for 2 * kBlock doubles of the kernel's own. When the kernel reads
-// kReleaseFrom points or more from buffers, it runs with the interpreter lock released; f then
-// must not touch Python objects. Returns
-// what f returns, or Stop::kSource with the exception set when scratch can't be had.
+// Runs f(source, unlocked) with a block source over the two series of a call (xs holding n
+// items), lists or buffers, with scratch for blocks of up to `points` points and `extra` arrays
+// for the kernel. When the kernel reads kReleaseFrom points or more from buffers, f runs with the
+// interpreter lock released (unlocked) and must not touch Python objects. Returns what f returns,
+// or Stop::kSource with MemoryError set when scratch can't be had.
 template <class F>
 Stop with_source(const SeriesArgs& args, PyObject* xs, PyObject* ys, const char* xname,
-                 const char* yname, std::int32_t n, std::int32_t points, F&& f) noexcept {
-  Scratch scratch;
+                 const char* yname, std::int32_t n, std::int32_t points, int extra,
+                 F&& f) noexcept {
+  Unlocked unlocked;
   if (args.lists()) {
-    if (!scratch.allocate(4 * ListSource::kBlock)) return Stop::kSource;
-    const Series s(xs, ys, xname, yname, n);
-    ListSource src(s, scratch.p.get());
-    return f(src, scratch.p.get() + 2 * ListSource::kBlock);
+    Series s(xs, ys, xname, yname, n);
+    ListSource src(s);
+    if (!src.allocate(points, extra)) return PyErr_NoMemory(), Stop::kSource;
+    return f(src, unlocked);
   }
-  if (!scratch.allocate(4 * kBufferBlock)) return Stop::kSource;
-  Unlocked unlocked(points >= kReleaseFrom);
-  auto poll = [&unlocked](std::int64_t points) { return unlocked.poll(points); };
-  BufferSource<decltype(poll)> src(args.x(), args.y(), scratch.p.get(), poll);
-  return f(src, scratch.p.get() + 2 * kBufferBlock);
+  auto poll = [&unlocked](std::int64_t read) { return unlocked.poll(read); };
+  BufferSource<decltype(poll)> src(args.x(), args.y(), poll);
+  if (!src.allocate(points, extra)) return PyErr_NoMemory(), Stop::kSource;
+  if (points >= kReleaseFrom) unlocked.release();
+  return f(src, unlocked);
 }
 
 // The length of xs: a list's (None raising the len() TypeError), or a buffer's.
@@ -102,10 +91,9 @@ bool bound_value(PyObject* o, double open, double& out) noexcept {
   return to_double(o, out);
 }
 
-#define SIGNATURE(var, fname, ...)                                      \
-  constexpr const char* var##_params[] = {__VA_ARGS__};                 \
-  constexpr Signature var = {fname, var##_params,                       \
-                             static_cast<int>(std::size(var##_params)), 0}
+#define SIGNATURE(var, fname, ...)                      \
+  constexpr const char* var##_params[] = {__VA_ARGS__}; \
+  constexpr Signature var = {fname, var##_params, static_cast<int>(std::size(var##_params)), 0}
 
 SIGNATURE(kTrapezoid, "trapezoid_integral", "xs", "ys", "x_lo", "x_hi");
 SIGNATURE(kNearest, "nearest_on_segments", "mx", "my", "xs", "ys", "x0", "dx", "y0", "dy", "pl",
@@ -113,6 +101,12 @@ SIGNATURE(kNearest, "nearest_on_segments", "mx", "my", "xs", "ys", "x0", "dx", "
 SIGNATURE(kDecimated, "decimated_to_screen", "xs", "ys", "max_pts", "x0", "dx", "y0", "dy", "pl",
           "pb", "pw", "ph", "lx", "ly");
 SIGNATURE(kPolyfit, "polyfit", "xn", "yn", "deg");
+SIGNATURE(kCurve, "fn_to_screen", "xs", "ys", "x0", "dx", "y0", "dy", "pl", "pb", "pw", "ph");
+
+// The items of a double array made by clone_double_array.
+double* items(PyObject* array) noexcept {
+  return reinterpret_cast<double*>(reinterpret_cast<ArrayObject*>(array)->ob_item);
+}
 
 PyObject* trapezoid_integral(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) noexcept {
@@ -127,13 +121,8 @@ PyObject* trapezoid_integral(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   if (!bound_value(a[2], -DBL_MAX, lo) || !bound_value(a[3], DBL_MAX, hi)) return nullptr;
 
   Trapezoid t{lo, hi};
-  const Stop stop = with_source(series, a[0], a[1], "xs", "ys", n, n, [&](auto& src, double*) {
-    return for_each_block(src, 0, n, [&t](const double* x, const double* y, std::int32_t m, auto) {
-      Trapezoid local = t;  // its running sums in registers
-      for (std::int32_t k = 0; k < m; ++k) local(x[k], y[k]);
-      t = local;
-    });
-  });
+  const Stop stop = with_source(series, a[0], a[1], "xs", "ys", n, n, 0,
+                                [&](auto& src, Unlocked&) { return integrate(src, n, t); });
   if (stop != Stop::kNone) return nullptr;
   return PyFloat_FromDouble(t.total);
 }
@@ -158,13 +147,13 @@ PyObject* nearest_on_segments(PyObject*, PyObject* const* args, Py_ssize_t nargs
 
   nearest::Vertex v0{};
   nearest::Best best;
-  const Stop stop = with_source(series, a[2], a[3], "xs", "ys", n, n, [&](auto& src, double* work) {
+  const Stop stop = with_source(series, a[2], a[3], "xs", "ys", n, n, 2, [&](auto& src, Unlocked&) {
     const double *x, *y;
     if (!src.block(0, 1, x, y)) return Stop::kSource;
     v0 = nearest::Vertex{x[0], y[0], 0.0, 0.0};
     map.point(v0.x, v0.y, v0.px, v0.py);
     if (n == 1) return Stop::kNone;
-    return nearest::scan(src, n, map, m[0], m[1], v0, work, best);
+    return nearest::scan(src, n, map, m[0], m[1], v0, best);
   });
   if (stop != Stop::kNone) return nullptr;
   if (n == 1) return triple(v0.x, v0.y, std::hypot(v0.px - m[0], v0.py - m[1]));
@@ -190,13 +179,42 @@ PyObject* decimated_to_screen(PyObject* module, PyObject* const* args, Py_ssize_
   Ref buf(clone_double_array(state(module)->double_template, 2 * Py_ssize_t{out_n}));
   if (!buf) return nullptr;
   if (out_n > 0) {
-    double* out = reinterpret_cast<double*>(reinterpret_cast<ArrayObject*>(buf.get())->ob_item);
-    const Stop stop = with_source(series, a[0], a[1], "xs", "ys", n, out_n, [&](auto& src, double*) {
-      const Stop s = decimate::strided(src, n, out_n, map, out);
-      if (s != Stop::kNone) return s;
-      return decimate::last(src, n, out_n, map, out) ? Stop::kNone : Stop::kSource;
-    });
+    double* out = items(buf.get());
+    const Stop stop =
+        with_source(series, a[0], a[1], "xs", "ys", n, out_n, 0, [&](auto& src, Unlocked&) {
+          const Stop s = decimate::strided(src, n, out_n, map, out);
+          if (s != Stop::kNone) return s;
+          return decimate::last(src, n, out_n, map, out) ? Stop::kNone : Stop::kSource;
+        });
     if (stop != Stop::kNone) return nullptr;
+  }
+  return polyline_result(buf, out_n);
+}
+
+PyObject* fn_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) noexcept {
+  PyObject* a[kMaxArgs];
+  if (!bind(kCurve, args, nargs, kwnames, a)) return nullptr;
+  Mapping map;
+  if (!mapping(a + 2, nullptr, nullptr, map)) return nullptr;
+  SeriesArgs series;
+  if (!series.open(kCurve.name, a[0], a[1], "xs", "ys")) return nullptr;
+  std::int32_t n;
+  if (!series_length(series, a[0], n)) return nullptr;
+  curve::Scratch sc;
+  if (n > 0 && !sc.allocate(n)) return PyErr_NoMemory();
+  Ref buf(clone_double_array(state(module)->double_template, 2 * Py_ssize_t{n}));
+  if (!buf) return nullptr;
+  std::int32_t out_n = 0;
+  if (n > 0) {
+    double* out = items(buf.get());
+    const Stop stop =
+        with_source(series, a[0], a[1], "xs", "ys", n, n, 0, [&](auto& src, Unlocked& unlocked) {
+          return curve::trace(src, n, map, sc, unlocked.hook(), out, out_n);
+        });
+    if (stop != Stop::kNone) return nullptr;
+    // The items past the result would otherwise hand uninitialised memory to Python.
+    std::fill(out + 2 * Py_ssize_t{out_n}, out + 2 * Py_ssize_t{n}, 0.0);
   }
   return polyline_result(buf, out_n);
 }
@@ -220,10 +238,9 @@ PyObject* polyfit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
   double vty[polyfit::kMaxD] = {};
   if (n > 0) {
     double vtv[polyfit::kMaxD * polyfit::kMaxD] = {};
-    const Stop stop = with_source(series, a[0], a[1], "xn", "yn", n, n, [&](auto& src, double*) {
-      return for_each_block(src, 0, n, [&](const double* x, const double* y, std::int32_t m,
-                                           auto) { polyfit::accumulate(d, x, y, m, vtv, vty); });
-    });
+    const Stop stop = with_source(
+        series, a[0], a[1], "xn", "yn", n, n, 0,
+        [&](auto& src, Unlocked&) { return polyfit::accumulate_all(src, n, d, vtv, vty); });
     if (stop != Stop::kNone) return nullptr;
     polyfit::solve(dc, vtv, vty);
   }
@@ -237,16 +254,19 @@ PyObject* polyfit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
   return list.release();
 }
 
-#define METHOD(name, doc)                                                                 \
-  {                                                                                       \
-    #name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(name)),             \
-        METH_FASTCALL | METH_KEYWORDS, doc                                                \
+#define METHOD(name, doc)                                                        \
+  {                                                                              \
+#name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)()>(name)), \
+        METH_FASTCALL | METH_KEYWORDS, doc                                       \
   }
 
 PyMethodDef kernel_methods[] = {
     METHOD(decimated_to_screen,
            "decimated_to_screen($module, /, xs, ys, max_pts, x0, dx, y0, dy, pl, pb, pw, ph, lx, "
            "ly)\n--\n\nA long series strided to at most max_pts screen points."),
+    METHOD(fn_to_screen,
+           "fn_to_screen($module, /, xs, ys, x0, dx, y0, dy, pl, pb, pw, ph)\n--\n\n"
+           "A sampled curve with gaps to a simplified, gap-separated screen polyline."),
     METHOD(nearest_on_segments,
            "nearest_on_segments($module, /, mx, my, xs, ys, x0, dx, y0, dy, pl, pb, pw, ph, lx, "
            "ly)\n--\n\nThe point of the drawn series nearest to the pixel (mx, my)."),

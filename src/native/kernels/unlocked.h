@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "frame/pyref.h"
+#include "source/interrupt.h"
 
 namespace skyloom::kernels {
 
@@ -13,18 +14,18 @@ constexpr std::int64_t kReleaseFrom = 1 << 14;
 // Points read between two looks for pending signals (about a millisecond of work).
 constexpr std::int64_t kPollEvery = 1 << 18;
 
+// Holds the lock until release(); from then on until it goes out of scope the lock is free,
+// except while poll() looks for signals.
 class Unlocked {
  public:
-  explicit Unlocked(bool release) noexcept : ts_(release ? PyEval_SaveThread() : nullptr) {}
+  Unlocked() noexcept = default;
   Unlocked(const Unlocked&) = delete;
   Unlocked& operator=(const Unlocked&) = delete;
-  ~Unlocked() { relock(); }
-
-  // Takes the lock back for good, e.g. to build the result.
-  void relock() noexcept {
+  ~Unlocked() {
     if (ts_ != nullptr) PyEval_RestoreThread(ts_);
-    ts_ = nullptr;
   }
+
+  void release() noexcept { ts_ = PyEval_SaveThread(); }
 
   // Counts points read; every kPollEvery of them runs pending signal handlers with the lock
   // held. False when a handler raised (its exception is set).
@@ -35,7 +36,7 @@ class Unlocked {
     return check_signals();
   }
 
- private:
+  // Runs pending signal handlers now; false when one raised.
   [[gnu::cold]] bool check_signals() noexcept {
     if (ts_ != nullptr) PyEval_RestoreThread(ts_);
     const bool ok = PyErr_CheckSignals() == 0;
@@ -43,7 +44,14 @@ class Unlocked {
     return ok;
   }
 
-  PyThreadState* ts_;
+  // The interruption hook of a core that runs while this holds the lock free.
+  Interrupt hook() noexcept {
+    return Interrupt{
+        [](void* self) noexcept { return !static_cast<Unlocked*>(self)->check_signals(); }, this};
+  }
+
+ private:
+  PyThreadState* ts_ = nullptr;
   std::int64_t since_ = 0;
 };
 

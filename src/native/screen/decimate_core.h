@@ -31,11 +31,11 @@ Stop strided(Source& s, std::int32_t n, std::int32_t out_n, const Mapping& map,
   // Every index is below n: i * step stays under (out_n - 1) * n / out_n even after rounding.
   assert(out_n < 2 || idx(out_n - 2) < n);
   return map.with_axes([&](auto axes) {
-    return for_each_block_at(s, 0, out_n - 1, idx,
-                             [&](const double* x, const double* y, std::int32_t m,
-                                 std::int32_t i0) {
-                               map.interleaved(axes, x, y, m, out + 2 * std::int64_t{i0});
-                             });
+    return for_each_block_at(
+        s, 0, out_n - 1, idx,
+        [&](const double* x, const double* y, std::int32_t m, std::int32_t i0) {
+          map.interleaved(axes, x, y, m, out + 2 * std::int64_t{i0});
+        });
   });
 }
 

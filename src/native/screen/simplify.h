@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/interrupt.h"
+#include "source/interrupt.h"
 
 namespace skyloom {
 

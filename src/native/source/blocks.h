@@ -8,17 +8,64 @@
 // idx(from) ... idx(from + count - 1), each index below the series' length;
 // false means the source failed and has set its own
 // error. poll() is called between blocks; false means stop (an interruption, with its error
-// set). Pure C++: the C++ tests drive the kernels with sources of their own.
+// set). A source also has allocate(n, extra): scratch for blocks of n points at most and extra
+// arrays of as many doubles for the kernel, work(k) (k < extra); and for sampled curves
+// curve_block(from, count, x, y, gap), which also tells which points are gaps. Pure C++: the C++
+// tests drive the kernels with sources of their own.
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "source/strided.h"
 
 namespace skyloom {
 
 enum class Stop { kNone, kSource, kInterrupted };
+
+// Scratch of one call on the native heap (off the C stack, which a conversion that calls back
+// into the module may need for a deep chain of calls). Released when it goes out of scope.
+class HeapBlock {
+ public:
+  // False when the bytes can't be had.
+  bool allocate(std::size_t bytes) noexcept {
+    p_.reset(static_cast<char*>(std::malloc(bytes > 0 ? bytes : 1)));
+    return p_ != nullptr;
+  }
+  char* get() const noexcept { return p_.get(); }
+
+ private:
+  struct Free {
+    void operator()(char* p) const noexcept { std::free(p); }
+  };
+  std::unique_ptr<char, Free> p_;
+};
+
+// The layout of a source's scratch: x and y of a block, the kernel's extra arrays, gap flags.
+struct BlockScratch {
+  HeapBlock block;
+  std::int32_t cap = 0;
+  int extra = 0;
+
+  bool allocate(std::int32_t n, std::int32_t max_block, int extra_arrays) noexcept {
+    cap = std::max<std::int32_t>(1, std::min(n, max_block));
+    extra = extra_arrays;
+    const std::size_t doubles = static_cast<std::size_t>(2 + extra) * static_cast<std::size_t>(cap);
+    return block.allocate(doubles * sizeof(double) + static_cast<std::size_t>(cap));
+  }
+  double* array(int k) const noexcept {
+    return reinterpret_cast<double*>(block.get()) + static_cast<std::size_t>(k) * cap;
+  }
+  double* x() const noexcept { return array(0); }
+  double* y() const noexcept { return array(1); }
+  double* work(int k) const noexcept { return array(2 + k); }
+  unsigned char* gaps() const noexcept {
+    return reinterpret_cast<unsigned char*>(array(2 + extra));
+  }
+};
 
 // Calls f(x, y, count, from) for the points from ... n - 1, a block at a time, in order.
 template <class Source, class F>
@@ -53,20 +100,23 @@ Stop for_each_block_at(Source& s, std::int32_t from, std::int32_t n, Index idx, 
 // for the scratch to stay in the first-level cache.
 constexpr std::int32_t kBufferBlock = 1024;
 
-// Two series in buffers. Contiguous doubles are handed out in place; anything else is converted
-// into scratch of 2 * kBlock doubles. Poll is called with the number of points read since its
-// last call and decides itself how often to look for an interruption.
+// Two series in buffers. Contiguous aligned doubles are handed out in place; anything else is
+// converted into scratch. Poll is called with the number of points read since its last call and
+// decides itself how often to look for an interruption. In a sampled curve a NaN y is a gap.
 template <class Poll>
 class BufferSource {
  public:
   static constexpr std::int32_t kBlock = kBufferBlock;
 
-  BufferSource(const Strided& x, const Strided& y, double* scratch, Poll poll) noexcept
-      : x_(x), y_(y), sx_(scratch), sy_(scratch + kBlock), poll_(poll) {}
+  BufferSource(const Strided& x, const Strided& y, Poll poll) noexcept
+      : x_(x), y_(y), poll_(poll) {}
+
+  bool allocate(std::int32_t n, int extra) noexcept { return sc_.allocate(n, kBlock, extra); }
+  double* work(int k) const noexcept { return sc_.work(k); }
 
   bool block(std::int32_t from, std::int32_t count, const double*& x, const double*& y) noexcept {
-    x = read(x_, from, count, sx_);
-    y = read(y_, from, count, sy_);
+    x = read(x_, from, count, sc_.x());
+    y = read(y_, from, count, sc_.y());
     read_ += count;
     return true;
   }
@@ -74,11 +124,20 @@ class BufferSource {
   template <class Index>
   bool block_at(std::int32_t from, std::int32_t count, Index idx, const double*& x,
                 const double*& y) noexcept {
-    x_.gather_at(from, count, idx, sx_);
-    y_.gather_at(from, count, idx, sy_);
-    x = sx_;
-    y = sy_;
+    x_.gather_at(from, count, idx, sc_.x());
+    y_.gather_at(from, count, idx, sc_.y());
+    x = sc_.x();
+    y = sc_.y();
     read_ += count;
+    return true;
+  }
+
+  bool curve_block(std::int32_t from, std::int32_t count, const double*& x, const double*& y,
+                   const unsigned char*& gap) noexcept {
+    block(from, count, x, y);
+    unsigned char* g = sc_.gaps();
+    for (std::int32_t k = 0; k < count; ++k) g[k] = std::isnan(y[k]);
+    gap = g;
     return true;
   }
 
@@ -101,9 +160,8 @@ class BufferSource {
   }
 
   Strided x_, y_;
-  double* sx_;
-  double* sy_;
   Poll poll_;
+  BlockScratch sc_;
   std::int64_t read_ = 0;
 };
 

@@ -34,18 +34,27 @@ constexpr Code kCodes[] = {
 bool resize_integer(ElementType t, std::size_t size, ElementType& out) noexcept {
   const bool is_signed = t == ElementType::I8 || t == ElementType::I16 || t == ElementType::I32 ||
                          t == ElementType::I64;
-  const bool is_unsigned = t == ElementType::U8 || t == ElementType::U16 ||
-                           t == ElementType::U32 || t == ElementType::U64;
+  const bool is_unsigned = t == ElementType::U8 || t == ElementType::U16 || t == ElementType::U32 ||
+                           t == ElementType::U64;
   if (!is_signed && !is_unsigned) {
     out = t;
     return true;
   }
   switch (size) {
-    case 1: out = is_signed ? ElementType::I8 : ElementType::U8; return true;
-    case 2: out = is_signed ? ElementType::I16 : ElementType::U16; return true;
-    case 4: out = is_signed ? ElementType::I32 : ElementType::U32; return true;
-    case 8: out = is_signed ? ElementType::I64 : ElementType::U64; return true;
-    default: return false;
+    case 1:
+      out = is_signed ? ElementType::I8 : ElementType::U8;
+      return true;
+    case 2:
+      out = is_signed ? ElementType::I16 : ElementType::U16;
+      return true;
+    case 4:
+      out = is_signed ? ElementType::I32 : ElementType::U32;
+      return true;
+    case 8:
+      out = is_signed ? ElementType::I64 : ElementType::U64;
+      return true;
+    default:
+      return false;
   }
 }
 

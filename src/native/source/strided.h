@@ -70,17 +70,28 @@ struct Strided {
   template <class F>
   decltype(auto) visit(F&& f) const noexcept {
     switch (type) {
-      case ElementType::F64: return f(As<double>{});
-      case ElementType::F32: return f(As<float>{});
-      case ElementType::F16: return f(As<Half>{});
-      case ElementType::I8: return f(As<std::int8_t>{});
-      case ElementType::I16: return f(As<std::int16_t>{});
-      case ElementType::I32: return f(As<std::int32_t>{});
-      case ElementType::I64: return f(As<std::int64_t>{});
-      case ElementType::U8: return f(As<std::uint8_t>{});
-      case ElementType::U16: return f(As<std::uint16_t>{});
-      case ElementType::U32: return f(As<std::uint32_t>{});
-      case ElementType::U64: break;
+      case ElementType::F64:
+        return f(As<double>{});
+      case ElementType::F32:
+        return f(As<float>{});
+      case ElementType::F16:
+        return f(As<Half>{});
+      case ElementType::I8:
+        return f(As<std::int8_t>{});
+      case ElementType::I16:
+        return f(As<std::int16_t>{});
+      case ElementType::I32:
+        return f(As<std::int32_t>{});
+      case ElementType::I64:
+        return f(As<std::int64_t>{});
+      case ElementType::U8:
+        return f(As<std::uint8_t>{});
+      case ElementType::U16:
+        return f(As<std::uint16_t>{});
+      case ElementType::U32:
+        return f(As<std::uint32_t>{});
+      case ElementType::U64:
+        break;
     }
     return f(As<std::uint64_t>{});
   }

@@ -1,0 +1,143 @@
+// The one reader of number lists: a pair of lists read at chosen indices, only xs measured and ys
+// read at xs's indices, x item before y item. Runs of exact floats take one tight loop with no
+// call in it (so that the processor overlaps the cache misses of scattered items); any other item
+// takes the general path, which may run Python code, after which the lists are looked at afresh.
+// Reads never go past a list's current length, which an item's own conversion code may shrink:
+// that raises IndexError instead. ListSource hands the reads to the kernels as a block source.
+#pragma once
+
+#include <cstdint>
+
+#include "frame/convert.h"
+#include "frame/signals.h"
+#include "source/blocks.h"
+
+namespace skyloom {
+
+// The index of the k-th item read: k itself, or where a kernel chooses.
+struct Identity {
+  Py_ssize_t operator()(Py_ssize_t k) const noexcept { return k; }
+};
+
+class Series {
+ public:
+  // Which read failed last, for kernels that report x and y items at different lines.
+  enum class Failed : std::uint8_t { kNone, kYList, kX, kY, kSignal };
+
+  Series(PyObject* xs, PyObject* ys, const char* xname, const char* yname, std::int32_t n) noexcept
+      : xs_(xs), ys_(ys), xname_(xname), yname_(yname), n_(n) {}
+
+  // Items idx(k) of both lists as doubles into x[k - from] and y[k - from], for k = from ...
+  // from + count - 1 in order; false with the exception set when an item fails or a pending
+  // signal's handler raised.
+  template <class Index>
+  bool gather_at(Py_ssize_t from, Py_ssize_t count, Index idx, double* x, double* y) noexcept {
+    return read<false>(from, count, idx, x, y, nullptr);
+  }
+  bool gather(Py_ssize_t from, Py_ssize_t count, double* x, double* y) noexcept {
+    return read<false>(from, count, Identity{}, x, y, nullptr);
+  }
+  // The same for a sampled curve: a None item of ys is a gap, gap[k - from] = 1 with x and y 0.0
+  // and its x item never read; other items give gap 0. ys's item is fetched before the x item
+  // is converted and held while that runs.
+  bool gather_curve(Py_ssize_t from, Py_ssize_t count, double* x, double* y,
+                    unsigned char* gap) noexcept {
+    return read<true>(from, count, Identity{}, x, y, gap);
+  }
+
+  std::int32_t n() const noexcept { return n_; }
+  Failed failed() const noexcept { return failed_; }
+
+ private:
+  template <bool kGaps, class Index>
+  bool read(Py_ssize_t from, Py_ssize_t count, Index idx, double* x, double* y,
+            unsigned char* gap) noexcept {
+    // A handler may change the lists: they are looked at only after the check.
+    if (!signals_ok()) return fail(Failed::kSignal);
+    Py_ssize_t k = 0;
+    while (k < count) {
+      if (xs_ != Py_None && ys_ != Py_None) {
+        Py_ssize_t end = PyList_GET_SIZE(xs_);
+        if (PyList_GET_SIZE(ys_) < end) end = PyList_GET_SIZE(ys_);
+        PyObject* const* xi = reinterpret_cast<PyListObject*>(xs_)->ob_item;
+        PyObject* const* yi = reinterpret_cast<PyListObject*>(ys_)->ob_item;
+        for (; k < count; ++k) {
+          const Py_ssize_t j = idx(from + k);
+          if (j >= end) break;
+          PyObject* oy = yi[j];
+          if constexpr (kGaps) {
+            gap[k] = oy == Py_None;
+            if (oy == Py_None) {
+              x[k] = y[k] = 0.0;
+              continue;
+            }
+          }
+          PyObject* ox = xi[j];
+          if (!PyFloat_CheckExact(ox) || !PyFloat_CheckExact(oy)) break;
+          x[k] = PyFloat_AS_DOUBLE(ox);
+          y[k] = PyFloat_AS_DOUBLE(oy);
+        }
+        if (k >= count) break;
+      }
+      const Py_ssize_t j = idx(from + k);
+      if (!(kGaps ? read_curve_item(j, x[k], y[k], gap[k]) : read_item(j, x[k], y[k]))) {
+        return false;
+      }
+      ++k;
+    }
+    return true;
+  }
+
+  bool read_item(Py_ssize_t j, double& x, double& y) noexcept;
+  bool read_curve_item(Py_ssize_t j, double& x, double& y, unsigned char& gap) noexcept;
+  bool read_one(PyObject* list, const char* name, Py_ssize_t i, double& out) const noexcept;
+  bool check_index(PyObject* list, const char* name, Py_ssize_t i) const noexcept;
+  bool fail(Failed f) noexcept {
+    failed_ = f;
+    return false;
+  }
+
+  PyObject* xs_;
+  PyObject* ys_;
+  const char* xname_;
+  const char* yname_;
+  std::int32_t n_;
+  Failed failed_ = Failed::kNone;
+};
+
+// A pair of number lists as a block source (source/blocks.h), converted a block at a time into
+// scratch with the interpreter lock held. Signals are looked for as each block starts.
+class ListSource {
+ public:
+  static constexpr std::int32_t kBlock = 256;
+
+  explicit ListSource(Series& s) noexcept : s_(s) {}
+
+  bool allocate(std::int32_t n, int extra) noexcept { return sc_.allocate(n, kBlock, extra); }
+  double* work(int k) const noexcept { return sc_.work(k); }
+
+  bool block(std::int32_t from, std::int32_t count, const double*& x, const double*& y) noexcept {
+    return block_at(from, count, Identity{}, x, y);
+  }
+  template <class Index>
+  bool block_at(std::int32_t from, std::int32_t count, Index idx, const double*& x,
+                const double*& y) noexcept {
+    x = sc_.x();
+    y = sc_.y();
+    return s_.gather_at(from, count, idx, sc_.x(), sc_.y());
+  }
+  bool curve_block(std::int32_t from, std::int32_t count, const double*& x, const double*& y,
+                   const unsigned char*& gap) noexcept {
+    x = sc_.x();
+    y = sc_.y();
+    gap = sc_.gaps();
+    return s_.gather_curve(from, count, sc_.x(), sc_.y(), sc_.gaps());
+  }
+  bool poll() noexcept { return true; }
+
+ private:
+  Series& s_;
+  BlockScratch sc_;
+};
+
+}  // namespace skyloom

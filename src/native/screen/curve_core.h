@@ -1,0 +1,115 @@
+// A sampled curve with gaps to a simplified screen polyline: the defined points are mapped on
+// linear axes, cut into segments at the gaps, each segment thinned to half a pixel, and the
+// segments packed one after another with the pair (1e308, 1e308) between two of them. Pure C++.
+#pragma once
+
+#include <cstdint>
+
+#include "screen/mapping.h"
+#include "screen/simplify.h"
+#include "source/blocks.h"
+#include "source/interrupt.h"
+
+namespace skyloom::curve {
+
+constexpr double kSeparator = 1e308;  // mapped points never exceed 1e6 in magnitude
+constexpr double kTol2 = 0.25;        // half a pixel, squared
+
+// The mapped points of a call, which each segment's simplification compacts in place, and the
+// simplification's own integers: 28 bytes per point, counted in 64 bits.
+class Scratch {
+ public:
+  // False when the scratch for n points can't be had.
+  bool allocate(std::int32_t n) noexcept {
+    const std::uint64_t bytes = static_cast<std::uint64_t>(n) * (2 * sizeof(double)) +
+                                simplify_scratch_ints(n) * sizeof(std::int32_t);
+    if (bytes > SIZE_MAX) return false;
+    if (!block_.allocate(static_cast<std::size_t>(bytes))) return false;
+    px = reinterpret_cast<double*>(block_.get());
+    py = px + n;
+    ints = reinterpret_cast<std::int32_t*>(py + n);
+    return true;
+  }
+
+  double* px = nullptr;
+  double* py = nullptr;
+  std::int32_t* ints = nullptr;
+
+ private:
+  HeapBlock block_;
+};
+
+// Writes pairs into the result and counts them.
+class Output {
+ public:
+  explicit Output(double* out) noexcept : out_(out) {}
+  void pair(double x, double y) noexcept {
+    out_[2 * std::int64_t{n_}] = x;
+    out_[2 * std::int64_t{n_} + 1] = y;
+    ++n_;
+  }
+  // A segment starts: set it off from the one before, if any.
+  void begin_segment() noexcept {
+    if (n_ > 0) pair(kSeparator, kSeparator);
+  }
+  std::int32_t count() const noexcept { return n_; }
+
+ private:
+  double* out_;
+  std::int32_t n_ = 0;
+};
+
+// Flushes the segment of len points from start, thinned when it has three or more. False when
+// the interruption hook stopped the simplification.
+inline bool flush(const Scratch& sc, std::int32_t start, std::int32_t len, const Interrupt& hook,
+                  Output& out) noexcept {
+  double* const px = sc.px + start;
+  double* const py = sc.py + start;
+  const std::int32_t kept =
+      len == 1 ? 1 : simplify_polyline(px, py, len, kTol2, px, py, sc.ints, hook);
+  if (kept == kSimplifyStopped) return false;
+  out.begin_segment();
+  for (std::int32_t j = 0; j < kept; ++j) out.pair(px[j], py[j]);
+  return true;
+}
+
+// Maps, cuts and flushes the n points of a source (read with curve_block) into out, which has
+// room for 2 * n doubles; the number of pairs written goes to out_n.
+template <class Source>
+Stop trace(Source& s, std::int32_t n, const Mapping& map, Scratch& sc, const Interrupt& hook,
+           double* out, std::int32_t& out_n) noexcept {
+  Output o(out);
+  std::int32_t seg_start = -1;
+  bool stopped = false;
+  Stop stop = Stop::kNone;
+  for (std::int32_t i0 = 0; i0 < n && stop == Stop::kNone;) {
+    const std::int32_t m = std::min<std::int32_t>(Source::kBlock, n - i0);
+    const double *x, *y;
+    const unsigned char* gap;
+    if (!s.curve_block(i0, m, x, y, gap)) {
+      stop = Stop::kSource;
+      break;
+    }
+    // Gaps are mapped too (from whatever x and y hold there) but never read.
+    map.split(Axes<0, 0>{}, x, y, m, sc.px + i0, sc.py + i0);
+    for (std::int32_t k = 0; k < m; ++k) {
+      const std::int32_t i = i0 + k;
+      if (gap[k] == 0) {
+        if (seg_start < 0) seg_start = i;
+      } else if (seg_start >= 0) {
+        stopped = !flush(sc, seg_start, i - seg_start, hook, o);
+        seg_start = -1;
+        if (stopped) break;
+      }
+    }
+    i0 += m;
+    if (stopped || !s.poll()) stop = Stop::kInterrupted;
+  }
+  if (stop == Stop::kNone && seg_start >= 0 && !flush(sc, seg_start, n - seg_start, hook, o)) {
+    stop = Stop::kInterrupted;
+  }
+  out_n = o.count();
+  return stop;
+}
+
+}  // namespace skyloom::curve
