@@ -11,6 +11,8 @@ import nox
 
 nox.needs_version = ">=2024.4.15"
 nox.options.error_on_missing_interpreters = True
+# The standard library's venv: virtualenv's newer releases no longer seed a 3.8 environment.
+nox.options.default_venv_backend = "venv"
 
 VERSIONS = ["3.8", "3.9", "3.10", "3.11", "3.12", "3.13"]
 REFERENCE = "3.8"
