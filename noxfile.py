@@ -37,8 +37,8 @@ def pyenv_python(version):
     return "%s/bin/python%s" % (prefix, version)
 
 
-def install_package(session, defines=(), env=None, extra="test"):
-    """Builds the module into the session's venv and installs it with `extra`. `defines` are
+def install_package(session, defines=(), env=None):
+    """Builds the module into the session's venv and installs it with its test extra. `defines` are
     CMake definitions "NAME=VALUE"; `env` reaches the build (CXX=clang++, for one)."""
     session.install(*BUILD_DEPS)
     settings = ["build-dir=build/nox/" + session.name, "install.strip=false"]
@@ -46,7 +46,7 @@ def install_package(session, defines=(), env=None, extra="test"):
     session.install(
         "--no-build-isolation",
         *("--config-settings=" + s for s in settings),
-        ".[%s]" % extra if extra else ".",
+        ".[test]",
         env=env,
     )
 
