@@ -16,7 +16,8 @@ VECTORCALL_FLAG = 1 << 11  # Py_TPFLAGS_HAVE_VECTORCALL, the same bit on every v
 
 def test_module_is_built_for_the_running_interpreter():
     assert any(cy.__file__.endswith(s) for s in importlib.machinery.EXTENSION_SUFFIXES)
-    assert ".cpython-%d%d-" % sys.version_info[:2] in cy.__file__
+    # A debug interpreter (ABI flag "d") also loads release builds: the flag must match too.
+    assert ".cpython-%d%d%s-" % (*sys.version_info[:2], sys.abiflags) in cy.__file__
 
 
 def test_array_layout_is_the_one_results_fill_in():

