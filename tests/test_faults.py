@@ -74,7 +74,9 @@ def sweep(call, expected):
             break
         k += 1
         assert k < 100000, "the call never ran through"
-    for j in range(k + 1):
+    # Only the call's own k allocations: failing one past them would fail the interpreter's own
+    # work after the call, which is not what is tested here.
+    for j in range(k):
         r = attempt(call, j, j + 1)
         if r is not FAILED:
             assert key(r) == expected, (j, r)
