@@ -27,14 +27,10 @@ struct Trapezoid {
   }
 };
 
-// Adds the points 0 ... n - 1 of a source to t, a block at a time.
+// Adds the points 0 ... n - 1 of a source to t, in order.
 template <class Source>
 Stop integrate(Source& s, std::int32_t n, Trapezoid& t) noexcept {
-  return for_each_block(s, 0, n, [&t](const double* x, const double* y, std::int32_t m, auto) {
-    Trapezoid local = t;  // its running values in registers
-    for (std::int32_t k = 0; k < m; ++k) local(x[k], y[k]);
-    t = local;
-  });
+  return for_each_point(s, 0, n, t);
 }
 
 }  // namespace skyloom

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "frame/convert.h"
 #include "frame/signals.h"
@@ -32,26 +33,45 @@ class Series {
   // signal's handler raised.
   template <class Index>
   bool gather_at(Py_ssize_t from, Py_ssize_t count, Index idx, double* x, double* y) noexcept {
-    return read<false>(from, count, idx, x, y, nullptr);
+    Store put{x, y};
+    return read<false>(from, count, idx, put, nullptr);
   }
   bool gather(Py_ssize_t from, Py_ssize_t count, double* x, double* y) noexcept {
-    return read<false>(from, count, Identity{}, x, y, nullptr);
+    return gather_at(from, count, Identity{}, x, y);
   }
   // The same for a sampled curve: a None item of ys is a gap, gap[k - from] = 1 with x and y 0.0
   // and its x item never read; other items give gap 0. ys's item is fetched before the x item
   // is converted and held while that runs.
   bool gather_curve(Py_ssize_t from, Py_ssize_t count, double* x, double* y,
                     unsigned char* gap) noexcept {
-    return read<true>(from, count, Identity{}, x, y, gap);
+    Store put{x, y};
+    return read<true>(from, count, Identity{}, put, gap);
+  }
+  // Calls step(x, y) with items from ... from + count - 1 of both lists, in order, with no
+  // scratch in between: a step of a few doubles keeps them in registers over a run of floats.
+  template <class Step>
+  bool for_each(Py_ssize_t from, Py_ssize_t count, Step& step) noexcept {
+    return read<false>(from, count, Identity{}, step, nullptr);
   }
 
   std::int32_t n() const noexcept { return n_; }
   Failed failed() const noexcept { return failed_; }
 
  private:
-  template <bool kGaps, class Index>
-  bool read(Py_ssize_t from, Py_ssize_t count, Index idx, double* x, double* y,
-            unsigned char* gap) noexcept {
+  // Where the items read go, in order: into two arrays, or to a step called with each pair.
+  struct Store {
+    double* x;
+    double* y;
+    void operator()(double xv, double yv) noexcept {
+      *x++ = xv;
+      *y++ = yv;
+    }
+  };
+
+  // The run loop. put is copied for each run of exact floats, so that its state (a step of a few
+  // doubles, or two pointers) stays in registers over the run.
+  template <bool kGaps, class Index, class Put>
+  bool read(Py_ssize_t from, Py_ssize_t count, Index idx, Put& put, unsigned char* gap) noexcept {
     // A handler may change the lists: they are looked at only after the check.
     if (!signals_ok()) return fail(Failed::kSignal);
     Py_ssize_t k = 0;
@@ -61,28 +81,37 @@ class Series {
         if (PyList_GET_SIZE(ys_) < end) end = PyList_GET_SIZE(ys_);
         PyObject* const* xi = reinterpret_cast<PyListObject*>(xs_)->ob_item;
         PyObject* const* yi = reinterpret_cast<PyListObject*>(ys_)->ob_item;
-        for (; k < count; ++k) {
+        // With consecutive indices the run's end is known before it starts: one test per item.
+        Py_ssize_t stop = count;
+        if constexpr (std::is_same_v<Index, Identity>)
+          stop = end - from < count ? end - from : count;
+        Put local = put;
+        for (; k < stop; ++k) {
           const Py_ssize_t j = idx(from + k);
-          if (j >= end) break;
+          if (!std::is_same_v<Index, Identity> && j >= end) break;
           PyObject* oy = yi[j];
           if constexpr (kGaps) {
             gap[k] = oy == Py_None;
             if (oy == Py_None) {
-              x[k] = y[k] = 0.0;
+              local(0.0, 0.0);
               continue;
             }
           }
           PyObject* ox = xi[j];
           if (!PyFloat_CheckExact(ox) || !PyFloat_CheckExact(oy)) break;
-          x[k] = PyFloat_AS_DOUBLE(ox);
-          y[k] = PyFloat_AS_DOUBLE(oy);
+          local(PyFloat_AS_DOUBLE(ox), PyFloat_AS_DOUBLE(oy));
         }
+        put = local;
         if (k >= count) break;
       }
       const Py_ssize_t j = idx(from + k);
-      if (!(kGaps ? read_curve_item(j, x[k], y[k], gap[k]) : read_item(j, x[k], y[k]))) {
+      double x, y;
+      if (kGaps) {
+        if (!read_curve_item(j, x, y, gap[k])) return false;
+      } else if (!read_item(j, x, y)) {
         return false;
       }
+      put(x, y);
       ++k;
     }
     return true;
@@ -110,6 +139,7 @@ class Series {
 class ListSource {
  public:
   static constexpr std::int32_t kBlock = 256;
+  static constexpr std::int32_t kVisit = kSignalStride;  // visited without scratch
 
   explicit ListSource(Series& s) noexcept : s_(s) {}
 
@@ -132,6 +162,10 @@ class ListSource {
     y = sc_.y();
     gap = sc_.gaps();
     return s_.gather_curve(from, count, sc_.x(), sc_.y(), sc_.gaps());
+  }
+  template <class Step>
+  bool visit(std::int32_t from, std::int32_t count, Step& step) noexcept {
+    return s_.for_each(from, count, step);
   }
   bool poll() noexcept { return true; }
 

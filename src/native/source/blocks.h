@@ -8,10 +8,11 @@
 // idx(from) ... idx(from + count - 1), each index below the series' length;
 // false means the source failed and has set its own
 // error. poll() is called between blocks; false means stop (an interruption, with its error
-// set). A source also has allocate(n, extra): scratch for blocks of n points at most and extra
-// arrays of as many doubles for the kernel, work(k) (k < extra); and for sampled curves
-// curve_block(from, count, x, y, gap), which also tells which points are gaps. Pure C++: the C++
-// tests drive the kernels with sources of their own.
+// set). visit(from, count, step) calls step(x, y) for each of the points instead (count <=
+// kVisit), without a block in between where the source can. A source also has allocate(n, extra):
+// scratch for blocks of n points at most and extra arrays of as many doubles for the kernel,
+// work(k) (k < extra); and for sampled curves curve_block(from, count, x, y, gap), which also tells
+// which points are gaps. Pure C++: the C++ tests drive the kernels with sources of their own.
 #pragma once
 
 #include <algorithm>
@@ -81,6 +82,18 @@ Stop for_each_block(Source& s, std::int32_t from, std::int32_t n, F&& f) noexcep
   return Stop::kNone;
 }
 
+// Calls step(x, y) for the points from ... n - 1, in order, a block at a time.
+template <class Source, class Step>
+Stop for_each_point(Source& s, std::int32_t from, std::int32_t n, Step& step) noexcept {
+  for (std::int32_t i0 = from; i0 < n;) {
+    const std::int32_t m = std::min<std::int32_t>(Source::kVisit, n - i0);
+    if (!s.visit(i0, m, step)) return Stop::kSource;
+    i0 += m;
+    if (!s.poll()) return Stop::kInterrupted;
+  }
+  return Stop::kNone;
+}
+
 // The same for the points idx(k), k = from ... n - 1, read with block_at(); f gets the block and
 // the k of its first point.
 template <class Source, class Index, class F>
@@ -107,6 +120,7 @@ template <class Poll>
 class BufferSource {
  public:
   static constexpr std::int32_t kBlock = kBufferBlock;
+  static constexpr std::int32_t kVisit = kBlock;
 
   BufferSource(const Strided& x, const Strided& y, Poll poll) noexcept
       : x_(x), y_(y), poll_(poll) {}
@@ -129,6 +143,17 @@ class BufferSource {
     x = sc_.x();
     y = sc_.y();
     read_ += count;
+    return true;
+  }
+
+  // Calls step(x, y) for the points from ... from + count - 1 (count <= kBlock), in order.
+  template <class Step>
+  bool visit(std::int32_t from, std::int32_t count, Step& step) noexcept {
+    const double *x, *y;
+    block(from, count, x, y);
+    Step local = step;  // its running values in registers
+    for (std::int32_t k = 0; k < count; ++k) local(x[k], y[k]);
+    step = local;
     return true;
   }
 
