@@ -61,6 +61,16 @@ constexpr FunctionDef function_def(const char* name, const char* code_name, int 
                      locals, int{NL},   entry<P, K>, {}, {}};
 }
 
+// The parameters x0 ... ph of a view window and plot rectangle, in a parameter table, with the
+// lines that a failed conversion of the window and of the rectangle reports.
+#define SKYLOOM_VIEW_PARAMS(window_line, rect_line)                         \
+  {"x0", Kind::Double, window_line}, {"dx", Kind::Double, window_line},     \
+      {"y0", Kind::Double, window_line}, {"dy", Kind::Double, window_line}, \
+      {"pl", Kind::Double, rect_line}, {"pb", Kind::Double, rect_line},     \
+      {"pw", Kind::Double, rect_line}, {                                    \
+    "ph", Kind::Double, rect_line                                           \
+  }
+
 // The view window and plot rectangle of eight consecutive converted arguments x0 ... ph.
 inline LinearView window_of(const Value* a) noexcept {
   return LinearView{a[0].d, a[1].d, a[2].d, a[3].d, a[4].d, a[5].d, a[6].d, a[7].d};

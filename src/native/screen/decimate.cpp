@@ -50,14 +50,7 @@ PyObject* decimated_to_screen(const Value* a) noexcept {
 constexpr Param kParams[] = {{"xs", Kind::List, 0},
                              {"ys", Kind::List, 0},
                              {"max_pts", Kind::Int, L::kMaxPts},
-                             {"x0", Kind::Double, L::kWindow},
-                             {"dx", Kind::Double, L::kWindow},
-                             {"y0", Kind::Double, L::kWindow},
-                             {"dy", Kind::Double, L::kWindow},
-                             {"pl", Kind::Double, L::kRect},
-                             {"pb", Kind::Double, L::kRect},
-                             {"pw", Kind::Double, L::kRect},
-                             {"ph", Kind::Double, L::kRect},
+                             SKYLOOM_VIEW_PARAMS(L::kWindow, L::kRect),
                              {"lx", Kind::Flag, L::kFlags},
                              {"ly", Kind::Flag, L::kFlags}};
 

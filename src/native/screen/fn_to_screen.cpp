@@ -73,16 +73,8 @@ PyObject* fn_to_screen(const Value* a) noexcept {
   return result ? result : fail(def, L::kResult);
 }
 
-constexpr Param kParams[] = {{"xs", Kind::List, 0},
-                             {"ys", Kind::List, 0},
-                             {"x0", Kind::Double, L::kWindow},
-                             {"dx", Kind::Double, L::kWindow},
-                             {"y0", Kind::Double, L::kWindow},
-                             {"dy", Kind::Double, L::kWindow},
-                             {"pl", Kind::Double, L::kRect},
-                             {"pb", Kind::Double, L::kRect},
-                             {"pw", Kind::Double, L::kRect},
-                             {"ph", Kind::Double, L::kRect}};
+constexpr Param kParams[] = {
+    {"xs", Kind::List, 0}, {"ys", Kind::List, 0}, SKYLOOM_VIEW_PARAMS(L::kWindow, L::kRect)};
 
 }  // namespace
 
