@@ -111,7 +111,7 @@ test-asan:
 # FUZZ_SECONDS seconds, starting from the kept corpus in fuzz/corpus/<target>; new inputs go to
 # build/fuzz/corpus/<target> (merge the ones worth keeping into fuzz/corpus with -merge=1).
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := data_to_screen simplify polyfit
+FUZZ_TARGETS := data_to_screen simplify polyfit nearest
 BUILD_FUZZ := build/fuzz
 fuzz:
 	@if ! command -v clang++ >/dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then \
