@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "analysis/nearest_core.h"
 #include "analysis/polyfit_core.h"
 #include "screen/data_to_screen.h"
 #include "screen/m4.h"
@@ -571,6 +573,185 @@ inline std::string check_m4(const std::uint8_t* data, std::size_t size) {
   for (double& x : xs) x = std::isnan(x) ? 0.0 : x;
   std::sort(xs.begin(), xs.end());
   return m4_matches(xs, ys, v, true);
+}
+
+// Nearest point on a polyline ----------------------------------------------------------------
+
+// A block source over two arrays of n points, B points per block, that records any read outside
+// what a scan may ask for.
+template <std::int32_t B>
+struct ArraySource {
+  static constexpr std::int32_t kBlock = B;
+  const double* xs;
+  const double* ys;
+  std::int32_t n;
+  bool out_of_range = false;
+
+  bool block(std::int32_t from, std::int32_t count, const double*& x, const double*& y) noexcept {
+    if (from < 0 || count < 1 || count > B || from > n - count) {
+      out_of_range = true;
+      return false;
+    }
+    x = xs + from;
+    y = ys + from;
+    return true;
+  }
+  bool poll() noexcept { return true; }
+};
+
+// Which of the filters' hard cases an input reached, for the corpus test to require.
+struct NearestReach {
+  bool tiny = false;        // a best distance near 1e-150, where the squared bound switches off
+  bool huge = false;        // ... near 1e150
+  bool tie = false;         // a later segment exactly as near as the best so far
+  bool nan = false;         // a NaN pixel or query coordinate
+  bool inf_query = false;   // an infinite query coordinate
+  bool degenerate = false;  // sl2 < 1e-10 with at least one finite distance
+  bool clamp = false;       // a pixel pinned at +-1e6
+  bool far_run = false;     // a new best after 64 or more segments that were no nearer
+
+  // The names of the cases not reached, or "" when all were.
+  std::string missing() const {
+    const std::pair<bool, const char*> cases[] = {
+        {tiny, " tiny"},   {huge, " huge"},           {tie, " tie"},
+        {nan, " nan"},     {inf_query, " inf_query"}, {degenerate, " degenerate"},
+        {clamp, " clamp"}, {far_run, " far_run"}};
+    std::string m;
+    for (const auto& [hit, name] : cases) {
+      if (!hit) m += name;
+    }
+    return m;
+  }
+};
+
+// The scan of the series through the block source (B points per block) against the unfiltered
+// visit of each segment in turn, mapped point by point: bd, bxi and byi equal to the bit. Also
+// that the filters do their job: with a best distance that they handle (0 or within 1e-150 ...
+// 1e150), a segment whose box lies 2 bd + 1 pixels off is skipped by the box alone.
+template <std::int32_t B>
+std::string nearest_matches(const std::vector<double>& xs, const std::vector<double>& ys,
+                            const Mapping& map, double mx, double my, NearestReach* reach) {
+  const auto n = static_cast<std::int32_t>(xs.size());
+  if (n == 0) return {};
+  std::vector<nearest::Vertex> v(xs.size());
+  for (std::size_t i = 0; i < xs.size(); ++i) {
+    v[i] = {xs[i], ys[i], 0.0, 0.0};
+    map.point(xs[i], ys[i], v[i].px, v[i].py);
+  }
+  ArraySource<B> src{xs.data(), ys.data(), n};
+  std::vector<double> work(2 * static_cast<std::size_t>(B));
+  nearest::Best got;
+  if (nearest::scan(src, n, map, mx, my, v[0], work.data(), got) != Stop::kNone)
+    return "scan stopped";
+  if (src.out_of_range) return "scan read out of range";
+
+  nearest::Best want;
+  NearestReach unused;
+  NearestReach& r = reach != nullptr ? *reach : unused;
+  r.nan = r.nan || std::isnan(mx) || std::isnan(my);
+  r.inf_query = r.inf_query || std::isinf(mx) || std::isinf(my);
+  std::int32_t since = 0;  // segments since the best last improved
+  for (std::int32_t i = 0; i + 1 < n; ++i) {
+    const nearest::Vertex &a = v[i], &b = v[i + 1];
+    const double gap = std::max({std::min(a.px, b.px) - mx, mx - std::max(a.px, b.px),
+                                 std::min(a.py, b.py) - my, my - std::max(a.py, b.py)});
+    const bool handled = want.bd == 0 || (want.bd >= 1e-150 && want.bd <= 1e150);
+    if (handled && std::isfinite(mx) && std::isfinite(my) && gap >= 2 * want.bd + 1 &&
+        !std::isnan(a.px + a.py + b.px + b.py) && !nearest::beyond(mx, my, a, b, want.bound)) {
+      return fmt("a far segment not skipped: its box's distance, the best so far", gap, want.bd);
+    }
+    const double d = nearest::distance(mx, my, a, b);
+    const double sx = b.px - a.px, sy = b.py - a.py;
+    r.nan = r.nan || std::isnan(b.px) || std::isnan(b.py) || std::isnan(a.px) || std::isnan(a.py);
+    r.clamp = r.clamp || std::fabs(b.px) == 1e6 || std::fabs(b.py) == 1e6;
+    r.degenerate = r.degenerate || (sx * sx + sy * sy < 1e-10 && std::isfinite(d));
+    r.tie = r.tie || (d == want.bd && std::isfinite(d));
+    const double before = want.bd;
+    nearest::visit_plain(mx, my, a, b, want);
+    r.far_run = r.far_run || (want.bd < before && since >= 64 && std::isfinite(before));
+    since = want.bd < before ? 0 : since + 1;
+    r.tiny = r.tiny || (want.bd >= 1e-151 && want.bd <= 1e-149);
+    r.huge = r.huge || (want.bd >= 1e149 && want.bd <= 1e151);
+  }
+  if (!same(got.bd, want.bd)) return fmt("bd", got.bd, want.bd);
+  if (!same(got.bxi, want.bxi)) return fmt("bxi", got.bxi, want.bxi);
+  if (!same(got.byi, want.byi)) return fmt("byi", got.byi, want.byi);
+  return {};
+}
+
+// A coordinate for the nearest-point check: mostly Input::number(), else the previous value
+// again or a few steps off it or off the query (degenerate segments, near-ties, feet rounded
+// just outside their box), or a value at the scales where the squared bound switches off.
+inline double near_value(Input& in, double prev, double query) {
+  const std::uint8_t mode = in.byte();
+  switch (mode % 8) {
+    case 4:
+      return prev;
+    case 5: {
+      const double step = std::ldexp(static_cast<std::int8_t>(in.byte()), 20 - in.byte() % 80);
+      return (mode & 8 ? query : prev) + step;
+    }
+    case 6: {
+      // 1e-150 and 1e150 over the square root of two: distances at the edges, x and y alike.
+      static const double scale[] = {1e-150, 1e150,    7.07e-151, 7.07e149, 1e-155,
+                                     1e155,  0x1p-500, 1e6,       1.0,      3e-6};
+      const double s = scale[in.byte() % (sizeof scale / sizeof scale[0])];
+      const auto m = static_cast<std::int8_t>(in.byte());
+      return mode & 8 ? s * (1.0 + m * 0x1p-52) : s * m * 0.25;
+    }
+    case 7:
+      return prev + static_cast<std::int8_t>(in.byte()) * 1e-7;
+    default:
+      return in.number();
+  }
+}
+
+inline std::string check_nearest(const std::uint8_t* data, std::size_t size, NearestReach* reach) {
+  Input in(data, size);
+  const std::uint8_t mode = in.byte();
+  Mapping map{};
+  map.lx = mode & 1;
+  map.ly = (mode >> 1) & 1;
+  // Mostly pixels = data (py = 0 - (y - 0) / 1 * -1), so that the bytes place the pixels.
+  map.w = {0, 1, 0, 1, 0, 0, 1, -1};
+  if (mode & 4) {
+    for (double* w :
+         {&map.w.x0, &map.w.dx, &map.w.y0, &map.w.dy, &map.w.pl, &map.w.pb, &map.w.pw, &map.w.ph})
+      *w = in.number();
+  }
+  const double mx = near_value(in, 0.0, 0.0);
+  const double my = near_value(in, mx, 0.0);
+  std::vector<double> xs, ys;
+  double x = mx, y = my;
+  while (!in.empty() && xs.size() < 256) {
+    x = near_value(in, x, mx);
+    y = near_value(in, y, my);
+    xs.push_back(x);
+    ys.push_back(y);
+    // A long run of the second segment back and forth (far, as the fuzzer finds out) before
+    // what follows.
+    if (mode & 8 && xs.size() == 3) {
+      const int run = 32 * (1 + in.byte() % 64);
+      for (int k = 0; k < run; ++k) {
+        xs.push_back(xs[1 + k % 2]);
+        ys.push_back(ys[1 + k % 2]);
+      }
+    }
+  }
+  // The series again, mirrored about the query: ties with the segments already seen.
+  if (mode & 16) {
+    const std::size_t m = xs.size();
+    for (std::size_t i = 0; i < m; ++i) {
+      xs.push_back(mx + (mx - xs[i]));
+      ys.push_back(my - (ys[i] - my));
+    }
+  }
+  return mode & 32 ? nearest_matches<3>(xs, ys, map, mx, my, reach)
+                   : nearest_matches<64>(xs, ys, map, mx, my, reach);
+}
+
+inline std::string check_nearest(const std::uint8_t* data, std::size_t size) {
+  return check_nearest(data, size, nullptr);
 }
 
 }  // namespace skyloom::fuzz

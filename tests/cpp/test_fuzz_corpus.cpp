@@ -13,18 +13,25 @@ namespace {
 
 using Check = std::string (*)(const std::uint8_t*, std::size_t);
 
-void replay(const char* target, Check check) {
+using Bytes = std::vector<std::uint8_t>;
+
+// The kept inputs of a target, each with its file name.
+std::vector<std::pair<std::string, Bytes>> corpus(const char* target) {
   const std::filesystem::path dir = std::filesystem::path(SKYLOOM_FUZZ_CORPUS) / target;
-  int files = 0;
+  std::vector<std::pair<std::string, Bytes>> inputs;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     std::ifstream f(entry.path(), std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(f)),
-                                  std::istreambuf_iterator<char>());
-    EXPECT_EQ(check(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), "")
-        << entry.path();
-    ++files;
+    inputs.emplace_back(entry.path().string(),
+                        Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()));
   }
-  EXPECT_GT(files, 0) << "no corpus in " << dir;
+  EXPECT_GT(inputs.size(), 0u) << "no corpus in " << dir;
+  return inputs;
+}
+
+void replay(const char* target, Check check) {
+  for (const auto& [path, bytes] : corpus(target)) {
+    EXPECT_EQ(check(bytes.data(), bytes.size()), "") << path;
+  }
 }
 
 TEST(FuzzCorpus, DataToScreen) {
@@ -35,6 +42,18 @@ TEST(FuzzCorpus, Simplify) {
 }
 TEST(FuzzCorpus, Polyfit) {
   replay("polyfit", check_polyfit);
+}
+TEST(FuzzCorpus, Nearest) {
+  replay("nearest", check_nearest);
+}
+
+// The nearest-point corpus keeps an input for each case where a wrong filter would show.
+TEST(FuzzCorpus, NearestReachesTheFiltersHardCases) {
+  NearestReach reach;
+  for (const auto& [path, bytes] : corpus("nearest")) {
+    check_nearest(bytes.data(), bytes.size(), &reach);
+  }
+  EXPECT_EQ(reach.missing(), "");
 }
 
 }  // namespace
