@@ -585,8 +585,10 @@ struct ArraySource {
   const double* xs;
   const double* ys;
   std::int32_t n;
+  std::vector<double> scratch = std::vector<double>(2 * static_cast<std::size_t>(B));
   bool out_of_range = false;
 
+  double* work(int k) noexcept { return scratch.data() + static_cast<std::size_t>(k) * B; }
   bool block(std::int32_t from, std::int32_t count, const double*& x, const double*& y) noexcept {
     if (from < 0 || count < 1 || count > B || from > n - count) {
       out_of_range = true;
@@ -639,9 +641,8 @@ std::string nearest_matches(const std::vector<double>& xs, const std::vector<dou
     map.point(xs[i], ys[i], v[i].px, v[i].py);
   }
   ArraySource<B> src{xs.data(), ys.data(), n};
-  std::vector<double> work(2 * static_cast<std::size_t>(B));
   nearest::Best got;
-  if (nearest::scan(src, n, map, mx, my, v[0], work.data(), got) != Stop::kNone)
+  if (nearest::scan(src, n, map, mx, my, v[0], got) != Stop::kNone)
     return "scan stopped";
   if (src.out_of_range) return "scan read out of range";
 

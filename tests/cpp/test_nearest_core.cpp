@@ -33,13 +33,13 @@ Hit nearest_of(const std::vector<double>& xs, const std::vector<double>& ys, con
                double mx, double my) {
   const Strided sx{reinterpret_cast<const char*>(xs.data()), sizeof(double), ElementType::F64};
   const Strided sy{reinterpret_cast<const char*>(ys.data()), sizeof(double), ElementType::F64};
-  std::vector<double> scratch(2 * kBufferBlock), work(2 * kBufferBlock);
-  BufferSource src(sx, sy, scratch.data(), [](std::int64_t) { return true; });
+  BufferSource src(sx, sy, [](std::int64_t) { return true; });
+  EXPECT_TRUE(src.allocate(static_cast<std::int32_t>(xs.size()), 2));
   nearest::Vertex v0{xs[0], ys[0], 0, 0};
   map.point(v0.x, v0.y, v0.px, v0.py);
   nearest::Best best;
   const auto n = static_cast<std::int32_t>(xs.size());
-  EXPECT_EQ(nearest::scan(src, n, map, mx, my, v0, work.data(), best), Stop::kNone);
+  EXPECT_EQ(nearest::scan(src, n, map, mx, my, v0, best), Stop::kNone);
   EXPECT_EQ(fuzz::nearest_matches<kBufferBlock>(xs, ys, map, mx, my, nullptr), "");
   return {best.bxi, best.byi, best.bd};
 }
