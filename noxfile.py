@@ -71,8 +71,10 @@ def suite_session(name, python, defines=(), build_env=None, test_env=None):
 
 # The reference version, which `make test` runs as it is, runs here with the interpreter's debug
 # allocator, which checks the bounds of every block and catches its use after free.
+# The other versions repeat the reference run with fewer random examples each.
+QUICK = {"SKYLOOM_EXAMPLES": "25"}
 for v in VERSIONS:
-    suite_session("tests-" + v, v, test_env={"PYTHONMALLOC": "debug"} if v == REFERENCE else None)
+    suite_session("tests-" + v, v, test_env={"PYTHONMALLOC": "debug"} if v == REFERENCE else QUICK)
 
 
 @nox.session(python=pyenv_python(REFERENCE))
@@ -88,6 +90,7 @@ def asan(session):
         for lib in ("libasan.so", "libubsan.so")
     ]
     env = {
+        "SKYLOOM_SLOW_RUNNER": "1",
         "PYTHONMALLOC": "malloc",
         "LD_PRELOAD": " ".join(runtimes),
         "ASAN_OPTIONS": "detect_leaks=0:abort_on_error=1",
@@ -110,7 +113,7 @@ def debug_python(session):
         "import sysconfig, skyloom._cy_utils as m; s = sysconfig.get_config_var('EXT_SUFFIX'); "
         "assert 'd-' in s and m.__file__.endswith(s), (s, m.__file__); print(m.__file__)",
     )
-    run_tests(session)
+    run_tests(session, {"SKYLOOM_SLOW_RUNNER": "1"})
 
 
 @nox.session
