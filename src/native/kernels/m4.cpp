@@ -41,8 +41,8 @@ class ListReader {
   const Series& s_;
 };
 
-// Two strided buffers: reads never fail. The scan may run with the lock released; poll then
-// takes it back now and then to run pending signal handlers.
+// Two strided buffers: reads never fail, and contiguous doubles are read in place. The scan may run
+// with the lock released; poll then takes it back now and then to run pending signal handlers.
 class BufferReader {
  public:
   BufferReader(const Strided& x, const Strided& y, Unlocked& unlocked) noexcept
@@ -61,6 +61,8 @@ class BufferReader {
     x = x_.at(i);
     return true;
   }
+  const double* x_in_place(std::int64_t from) const noexcept { return x_.doubles_at(from); }
+  const double* y_in_place(std::int64_t from) const noexcept { return y_.doubles_at(from); }
   // The core polls every m4::kPollEvery points or probes.
   bool poll() noexcept { return unlocked_.poll(m4::kPollEvery); }
 
