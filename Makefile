@@ -109,8 +109,10 @@ SOAK_CALLS ?= 1000000
 soak: install
 	$(PY) tools/soak.py --calls $(SOAK_CALLS)
 
+# numpy and tsdownsample (the per-column extremes' peer) are for benchmarking only.
 bench: install
 	$(PY) -m pip install -q --no-build-isolation ./bench/floor
+	$(PY) -m pip install -q numpy tsdownsample
 	$(PY) bench/run.py
 
 # The benchmark suite: every function against its C floor, numpy and plain Python, a few minutes.

@@ -12,8 +12,9 @@ import pytest
 from skyloom import demo
 
 SVG = "{http://www.w3.org/2000/svg}"
-PANELS = ["walk", "log", "zoom", "gaps", "fit", "area"]
+PANELS = ["walk", "log", "zoom", "gaps", "fit", "area", "spikes"]
 FUNCTIONS = [
+    "m4_to_screen",
     "decimated_to_screen_cy",
     "fn_to_screen_cy",
     "nearest_on_segments_cy",
@@ -72,6 +73,8 @@ def test_panels_titles_and_axes(drawn):
         ("zoom-line", 1),
         ("fit-line", 1),
         ("area-line", 1),
+        ("spikes-m4", 1),
+        ("spikes-strided", 1),
         ("tan-line", 5),
         ("root-line", 2),
     ],
@@ -88,13 +91,43 @@ def test_series_paths(drawn, ident, pieces):
 
 @pytest.mark.parametrize("ident, panel", [("walk-line", "walk"), ("log-line", "log")])
 def test_walk_is_decimated_into_its_plot(drawn, ident, panel):
+    """At most four points per pixel column, the walk's first and last at the plot's edges."""
     n, root, _ = drawn
     x0, y0, x1, y1 = plot_rect(by_id(root, "panel-" + panel))
     (points,) = subpaths(by_id(root, ident).get("d"))
-    assert len(points) == min(n, int(x1 - x0))
+    columns = int(x1) - int(x0) + 1
+    assert len(points) == n if n <= columns else columns <= len(points) <= 4 * columns
     assert points[0][0] == pytest.approx(x0, abs=0.06) and points[-1][0] == pytest.approx(x1, abs=0.06)
     assert all(x0 - 0.06 <= x <= x1 + 0.06 and y0 - 0.06 <= y <= y1 + 0.06 for x, y in points)
-    assert all(a[0] < b[0] for a, b in zip(points, points[1:]))
+    assert all(a[0] <= b[0] for a, b in zip(points, points[1:]))
+
+
+def test_walk_keeps_its_extremes(drawn):
+    """The walk's view pads its range by 6 % on both sides: its highest and lowest points, kept
+    by the per-column extremes, lie that far inside the plot."""
+    n, root, _ = drawn
+    x0, y0, x1, y1 = plot_rect(by_id(root, "panel-walk"))
+    (points,) = subpaths(by_id(root, "walk-line").get("d"))
+    pad = (y1 - y0) * 0.06 / 1.12
+    assert min(y for _, y in points) - y0 == pytest.approx(pad, abs=0.1)
+    assert y1 - max(y for _, y in points) == pytest.approx(pad, abs=0.1)
+
+
+def test_spikes_kept_and_lost(drawn):
+    """Every spike's tip is a vertex of the per-column extremes; the legend counts the spikes
+    that each line reaches and the points that each kept."""
+    n, root, _ = drawn
+    panel = by_id(root, "panel-spikes")
+    m4_line, strided = (subpaths(by_id(root, k).get("d"))[0] for k in ("spikes-m4", "spikes-strided"))
+    keys = [t.text for t in panel.findall(".//" + SVG + "g[@class='key']/" + SVG + "text")]
+    m = re.match(r"m4_to_screen: ([\d,]+) points, (\d+) of (\d+) spikes", keys[0])
+    s = re.match(r"strided to ([\d,]+) points: (\d+) of (\d+) spikes", keys[1])
+    assert m and s and m.group(1) == s.group(1) == "{:,}".format(len(m4_line)) and len(strided) == len(m4_line)
+    assert m.group(2) == m.group(3) == s.group(3) and int(s.group(2)) <= int(m.group(2))
+    # The tips stand out of the noise band (|y| <= about 5 in data units) in the drawn line.
+    x0, y0, x1, y1 = plot_rect(panel)
+    mid, unit = (y0 + y1) / 2, (y1 - y0) / 36
+    assert sum(abs(y - mid) > 7.5 * unit for _, y in m4_line) >= int(m.group(3))
 
 
 def test_nearest_point_and_its_distance(drawn):
@@ -151,7 +184,7 @@ def test_terminal_report(drawn):
     lines = printed.splitlines()
     for name in FUNCTIONS:
         assert any(line.split()[:1] == [name] for line in lines), name
-    walk = [line for line in lines if line.split()[:2] == ["decimated_to_screen_cy", "walk"]][0]
+    walk = [line for line in lines if line.split()[:2] == ["m4_to_screen", "walk"]][0]
     assert walk.split()[2] == "{:,}".format(n)
     assert all(
         re.search(r"\d+\.\d{3} ms", line)
@@ -173,6 +206,20 @@ def test_default_path_and_module_entry(tmp_path):
     assert done.returncode == 0, done.stderr
     ET.parse(str(tmp_path / "skyloom-demo.svg"))
     assert str(tmp_path / "skyloom-demo.svg") in done.stdout
+
+
+def test_an_unwritable_out_path_is_one_line_on_stderr(tmp_path):
+    done = subprocess.run(
+        [sys.executable, "-m", "skyloom.demo", "--n", "500", "--out", str(tmp_path / "no" / "d.svg")],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        universal_newlines=True,
+        timeout=120,
+    )
+    assert done.returncode != 0
+    assert done.stderr.splitlines() == [
+        "python -m skyloom.demo: cannot write %s: No such file or directory" % (tmp_path / "no" / "d.svg")
+    ]
 
 
 def test_too_small_a_series_is_refused(tmp_path):

@@ -1,5 +1,5 @@
 // Floors for the benchmarks: only the unavoidable part of each function's work, reading the same
-// lists. Each item pointer is read straight from the list and its float unboxed once; the bits are
+// lists (or, for read_buffers, the same buffers of doubles). Each item pointer is read straight from the list and its float unboxed once; the bits are
 // folded with XOR so the reads cannot be optimised away, without a dependent floating-point chain.
 // Every floor takes the two lists first and then any further arguments, which it ignores, so that
 // it can be called with as many arguments as the function it stands for.
@@ -77,6 +77,40 @@ PyObject* read_strided_pairs(PyObject*, PyObject* const* args, Py_ssize_t nargs)
   return PyLong_FromUnsignedLongLong(acc);
 }
 
+// Every double of each buffer argument (contiguous float64, e.g. a numpy array), folded as bits:
+// the floor of reading the buffers once, a loop the compiler vectorises.
+PyObject* read_buffers(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  std::uint64_t acc = 0;
+  for (Py_ssize_t k = 0; k < nargs; ++k) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(args[k], &view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return nullptr;
+    if (view.itemsize != sizeof(double) || view.format == nullptr || view.format[0] != 'd') {
+      PyBuffer_Release(&view);
+      PyErr_SetString(PyExc_TypeError, "expected contiguous buffers of doubles");
+      return nullptr;
+    }
+    const char* p = static_cast<const char*>(view.buf);
+    const Py_ssize_t n = view.len / 8;
+    std::uint64_t lanes[4] = {};
+    Py_ssize_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+      for (int l = 0; l < 4; ++l) {
+        std::uint64_t b;
+        std::memcpy(&b, p + 8 * (i + l), sizeof b);
+        lanes[l] ^= b;
+      }
+    }
+    for (; i < n; ++i) {
+      std::uint64_t b;
+      std::memcpy(&b, p + 8 * i, sizeof b);
+      lanes[0] ^= b;
+    }
+    acc ^= lanes[0] ^ lanes[1] ^ lanes[2] ^ lanes[3];
+    PyBuffer_Release(&view);
+  }
+  return PyLong_FromUnsignedLongLong(acc);
+}
+
 // The no-op call that also makes polyfit_cy's result for no points, a new list of min(deg + 1,
 // 10) zeros (one shared 0.0): the part of that call which no implementation can skip.
 PyObject* zeros_list(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*) {
@@ -107,6 +141,8 @@ PyMethodDef methods[] = {
     {"read_defined_pairs",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_defined_pairs)), METH_FASTCALL,
      nullptr},
+    {"read_buffers", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_buffers)),
+     METH_FASTCALL, nullptr},
     {"read_strided_pairs",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_strided_pairs)), METH_FASTCALL,
      nullptr},

@@ -15,10 +15,12 @@ namespace {
 using skyloom::M4Status;
 using skyloom::M4View;
 
-// Buffers read as the module's buffer glue reads float64 arrays: a block copied at a time.
+// Buffers read as the module's buffer glue reads contiguous float64 arrays: in place.
 struct BufferReader {
   const double* x;
   const double* y;
+  const double* x_in_place(std::int64_t from) { return x + from; }
+  const double* y_in_place(std::int64_t from) { return y + from; }
   bool gather(std::int64_t from, std::int32_t count, double* ox, double* oy) {
     std::memcpy(ox, x + from, count * sizeof(double));
     std::memcpy(oy, y + from, count * sizeof(double));

@@ -1,10 +1,12 @@
-"""Draw one SVG picture with the five functions of skyloom._cy_utils.
+"""Draw one SVG picture with the five functions of skyloom._cy_utils and skyloom.kernels.m4_to_screen.
 
     python -m skyloom.demo [--out skyloom-demo.svg] [--n 1000000] [--seed 1]
 
 The demo plays the part of a plotting package: every coordinate of a drawn series (lines, dots,
-markers, the shaded area) is a pixel position returned by the native module; the demo's own code
-only lays out the panels and computes the axes and their ticks. It prints each call it makes,
+markers, the shaded area) is a pixel position returned by the native modules; the demo's own code
+only lays out the panels and computes the axes and their ticks. The long series are drawn with the
+per-column extremes of m4_to_screen, and one panel shows what plain striding loses on a spiky
+series. It prints each call it makes,
 with the points that went in and came out and the time the call took.
 """
 
@@ -17,12 +19,13 @@ import time
 from xml.sax.saxutils import escape
 
 from skyloom import _cy_utils as cy
+from skyloom import kernels
 
 # The module separates the segments of a curve with the pair (1e308, 1e308); drawn points are
 # clamped to +-1e6 px, so anything above this is a separator.
 GAP = 1e307
 
-WIDTH, HEIGHT = 1250, 830
+WIDTH, HEIGHT = 1250, 1200
 COLS, PANEL_W, PANEL_H, GUTTER = 3, 400, 360, 10
 TOP = 62
 FONT = "DejaVu Sans, Verdana, Arial, sans-serif"
@@ -204,13 +207,15 @@ class Panel:
 
     ML, MR, MT, MB = 64, 14, 72, 42
 
-    def __init__(self, key, index, title, subtitle):
+    def __init__(self, key, index, title, subtitle, span=1):
+        """The panel in grid cell `index`, `span` cells wide."""
         col, row = index % COLS, index // COLS
         self.key, self.title, self.subtitle = key, title, subtitle
+        self.width = span * PANEL_W + (span - 1) * GUTTER
         self.left = 15 + col * (PANEL_W + GUTTER)
         self.top = TOP + row * (PANEL_H + GUTTER)
         self.pl = float(self.left + self.ML)
-        self.pw = float(PANEL_W - self.ML - self.MR)
+        self.pw = float(self.width - self.ML - self.MR)
         self.pb = float(self.top + PANEL_H - self.MB)
         self.ph = float(PANEL_H - self.MT - self.MB)
         self.body, self.key_items = [], []
@@ -257,7 +262,7 @@ class Panel:
         out, x, y = [], self.left + 12.0, self.top + 58.0
         for colour, kind, label in self.key_items:
             width = 24 + 5.9 * len(label)
-            if x + width > self.left + PANEL_W - 8:
+            if x + width > self.left + self.width - 8:
                 x, y = self.left + 12.0, y + 16
             if kind == "line":
                 out.append(
@@ -282,7 +287,7 @@ class Panel:
         out.append(
             "<rect %s/>"
             % attrs(
-                x=self.left, y=self.top, width=PANEL_W, height=PANEL_H, rx=6, fill="white", stroke="#d5dbe3"
+                x=self.left, y=self.top, width=self.width, height=PANEL_H, rx=6, fill="white", stroke="#d5dbe3"
             )
         )
         out.append(text(self.left + 12, self.top + 20, self.title, size=13.5, weight="bold", class_="title"))
@@ -341,6 +346,12 @@ def decimate(log, panel, name, xs, ys, max_pts, what):
     return log.call(name, cy.decimated_to_screen_cy, len(xs), args, lambda r: r[1], lambda r: what)
 
 
+def extremes(log, panel, name, xs, ys, what):
+    """The per-column extremes of a long series in a panel: the pixels of all its points."""
+    args = (xs, ys, *panel.window, *panel.rect, False, panel.logy)
+    return log.call(name, kernels.m4_to_screen, len(xs), args, lambda r: r[1], lambda r: what)
+
+
 def fn_curve(log, panel, name, xs, ys):
     def gaps(r):
         buf, count = r
@@ -365,10 +376,10 @@ def walk_panels(log, n, xs, ys):
         "walk",
         0,
         "Random walk of {:,} points".format(n),
-        "decimated_to_screen_cy: strided to the plot's width",
+        "m4_to_screen: first, lowest, highest, last of each column",
     )
     walk.view(0.0, float(n - 1), lo - pad, hi - lo + 2 * pad)
-    buf, cnt = decimate(log, walk, "walk", xs, ys, int(walk.pw), "the series, strided to the width")
+    buf, cnt = extremes(log, walk, "walk", xs, ys, "the extremes of each pixel column")
     walk.line(buf, cnt, BLUE, 1.1, class_="series", id="walk-line")
 
     # Zoom window: a couple of hundred steps from 62% of the series on, with room below the
@@ -408,10 +419,10 @@ def walk_panels(log, n, xs, ys):
     pos = [abs(y) + 1.0 for y in ys]
     decades = max(1.0, math.ceil(math.log10(max(pos))))
     logp = Panel(
-        "log", 1, "|walk| + 1 on a log y axis", "decimated_to_screen_cy with ly=True, view in decades"
+        "log", 1, "|walk| + 1 on a log y axis", "m4_to_screen with ly=True, view in decades"
     )
     logp.view(0.0, float(n - 1), 0.0, decades, logy=True)
-    lbuf, lcnt = decimate(log, logp, "log", xs, pos, int(logp.pw), "the series on a log y axis")
+    lbuf, lcnt = extremes(log, logp, "log", xs, pos, "the series on a log y axis")
     logp.line(lbuf, lcnt, PURPLE, 1.1, class_="series", id="log-line")
     logp.legend([(PURPLE, "line", "{:,} of {:,} points drawn".format(lcnt, n))])
 
@@ -608,6 +619,40 @@ def area_panel(log):
     return (p, linear_ticks(p.x0, p.dx), linear_ticks(p.y0, p.dy), "x", "y", ())
 
 
+def spikes_panel(log, n, rnd):
+    """A noisy series with rare one-point spikes, drawn by its per-column extremes and, on top,
+    strided by decimated_to_screen_cy to as many points: striding keeps only the spikes it
+    happens to land on."""
+    p = Panel(
+        "spikes",
+        6,
+        "What striding loses: {:,} points of noise with rare one-point spikes".format(n),
+        "m4_to_screen keeps every pixel column's extremes; decimated_to_screen_cy, strided to as "
+        "many points, keeps what its stride lands on",
+        span=COLS,
+    )
+    xs = [float(i) for i in range(n)]
+    ys = [rnd.gauss(0.0, 1.0) for _ in range(n)]
+    at = sorted(rnd.sample(range(1, n - 1), min(24, n // 1000 + 1)))
+    for k, i in enumerate(at):
+        ys[i] = (1 if k % 3 else -1) * rnd.uniform(8.0, 16.0)
+    p.view(0.0, float(n - 1), -18.0, 36.0)
+    mbuf, mcnt = extremes(log, p, "spikes", xs, ys, "every column's extremes")
+    sbuf, scnt = decimate(log, p, "spikes", xs, ys, mcnt, "strided to as many points")
+    tips, _ = decimate(log, p, "spikes", [xs[i] for i in at], [ys[i] for i in at], len(at), "the spikes")
+    tips = set(pairs(tips, len(at)))
+    kept = [len(tips & set(pairs(b, c))) for b, c in ((mbuf, mcnt), (sbuf, scnt))]
+    p.line(mbuf, mcnt, BLUE, 1.1, class_="series", id="spikes-m4")
+    p.line(sbuf, scnt, ORANGE, 1.1, class_="series", id="spikes-strided", stroke_opacity=0.9)
+    p.legend(
+        [
+            (BLUE, "line", "m4_to_screen: {:,} points, {} of {} spikes".format(mcnt, kept[0], len(at))),
+            (ORANGE, "line", "strided to {:,} points: {} of {} spikes".format(scnt, kept[1], len(at))),
+        ]
+    )
+    return (p, linear_ticks(p.x0, p.dx, 8), linear_ticks(p.y0, p.dy), "sample", "value", ())
+
+
 def render(panels, n, seconds):
     head = [
         '<?xml version="1.0" encoding="UTF-8"?>',
@@ -617,7 +662,7 @@ def render(panels, n, seconds):
         text(
             15,
             30,
-            "skyloom._cy_utils: one picture, five native functions",
+            "skyloom: one picture, six native functions",
             size=19,
             weight="bold",
             class_="heading",
@@ -625,8 +670,8 @@ def render(panels, n, seconds):
         text(
             15,
             50,
-            "Every drawn series, marker and area below is a pixel position returned by the module; "
-            "the demo only lays out panels, axes and ticks.",
+            "Every drawn series, marker and area below is a pixel position returned by skyloom._cy_utils "
+            "or skyloom.kernels; the demo only lays out panels, axes and ticks.",
             size=12,
             fill=MUTED,
         ),
@@ -658,6 +703,11 @@ def main(argv=None, out=None):
     if args.n < 10:
         ap.error("--n must be at least 10")
 
+    try:
+        # Opened first: a path that cannot be written is reported before any work.
+        target = open(args.out, "w", encoding="utf-8")
+    except OSError as e:
+        ap.exit(1, "%s: cannot write %s: %s\n" % (ap.prog, args.out, e.strerror or e))
     rnd = random.Random(args.seed)
     print(
         "skyloom demo: a random walk of {:,} points (seed {}), drawn into {}".format(
@@ -668,10 +718,14 @@ def main(argv=None, out=None):
     xs, ys = random_walk(args.n, rnd)
     log = CallLog(out)
     panels = walk_panels(log, args.n, xs, ys) + [gaps_panel(log), fit_panel(log, rnd), area_panel(log)]
+    panels.append(spikes_panel(log, args.n, random.Random(args.seed + 1)))
     seconds = sum(row[4] for row in log.rows) / 1e3
     svg = render(panels, args.n, seconds)
-    with open(args.out, "w", encoding="utf-8") as f:
-        f.write(svg)
+    try:
+        with target:
+            target.write(svg)
+    except OSError as e:
+        ap.exit(1, "%s: cannot write %s: %s\n" % (ap.prog, args.out, e.strerror or e))
     path = os.path.abspath(args.out)
     print(
         "%d calls, %.1f ms in the module. Picture: %s (open it in a web browser)"

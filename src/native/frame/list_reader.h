@@ -54,6 +54,10 @@ class Series {
     return read<false>(from, count, Identity{}, step, nullptr);
   }
 
+  // Item i of one list alone, for kernels that look items up one at a time.
+  bool x(Py_ssize_t i, double& out) noexcept { return one(xs_, xname_, i, out, Failed::kX); }
+  bool y(Py_ssize_t i, double& out) noexcept { return one(ys_, yname_, i, out, Failed::kY); }
+
   std::int32_t n() const noexcept { return n_; }
   Failed failed() const noexcept { return failed_; }
 
@@ -117,6 +121,16 @@ class Series {
     return true;
   }
 
+  bool one(PyObject* list, const char* name, Py_ssize_t i, double& out, Failed f) noexcept {
+    if (list != Py_None && i < PyList_GET_SIZE(list)) {
+      PyObject* o = PyList_GET_ITEM(list, i);
+      if (PyFloat_CheckExact(o)) {
+        out = PyFloat_AS_DOUBLE(o);
+        return true;
+      }
+    }
+    return read_one(list, name, i, out) || fail(f);
+  }
   bool read_item(Py_ssize_t j, double& x, double& y) noexcept;
   bool read_curve_item(Py_ssize_t j, double& x, double& y, unsigned char& gap) noexcept;
   bool read_one(PyObject* list, const char* name, Py_ssize_t i, double& out) const noexcept;

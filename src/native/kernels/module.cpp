@@ -25,6 +25,10 @@
 
 namespace skyloom::kernels {
 
+// In m4.cpp.
+PyObject* m4_to_screen(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
+extern const char m4_to_screen_doc[];
+
 namespace {
 
 struct State {
@@ -276,6 +280,7 @@ PyMethodDef kernel_methods[] = {
     METHOD(polyfit,
            "polyfit($module, /, xn, yn, deg)\n--\n\n"
            "The least-squares polynomial of degree deg (at most 9), highest power first."),
+    METHOD(m4_to_screen, m4_to_screen_doc),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -335,6 +340,10 @@ PyModuleDef kernels_def = {
 };
 
 }  // namespace
+
+PyObject* double_template(PyObject* module) noexcept {
+  return state(module)->double_template;
+}
 
 }  // namespace skyloom::kernels
 

@@ -154,6 +154,13 @@ __attribute__((target_clones("avx2", "default"))) std::int32_t first_other(const
   return first_where<false>(v, m, k, k);
 }
 
+__attribute__((target_clones("avx2", "default"))) std::int32_t first_outside(const double* v,
+                                                                             std::int32_t m,
+                                                                             double lo,
+                                                                             double hi) noexcept {
+  return first_where<false>(v, m, lo, hi);
+}
+
 std::int64_t order_key(double v) noexcept {
   std::int64_t b;
   std::memcpy(&b, &v, sizeof b);

@@ -32,6 +32,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <type_traits>
+#include <utility>
 
 #include "screen/data_to_screen.h"
 #include "screen/map_linear.h"
@@ -83,6 +85,9 @@ class PointBuffer {
 //   bool gather_y(std::int64_t from, std::int32_t count, double* y);
 //   bool x_at(std::int64_t i, double& x);
 //   bool poll();  // called every few thousand points or probes; false stops the scan
+// and, optionally, for series held as contiguous doubles that blocks can be read from in place:
+//   const double* x_in_place(std::int64_t from);  // item from of xs, or nullptr: gather it
+//   const double* y_in_place(std::int64_t from);
 // The Sink: bool push(double px, double py); false stops the scan with no_memory.
 template <class Reader, class Sink>
 M4Status m4_to_screen(Reader& reader, std::int64_t n, const M4View& view, bool x_sorted,
@@ -95,6 +100,10 @@ constexpr std::int64_t kPollEvery = 4096;  // points or probes between polls
 constexpr std::int64_t kRawColumn = 64;    // shorter sorted columns are mapped point by point
 // Keys of the two off-screen sides: far beyond any column (pixels are clamped to ±1e6).
 constexpr double kLeft = -3e6, kRight = 3e6;
+// Cell changes a block may make before the rest of it is mapped point by point, and the blocks
+// then mapped before cells are tried again.
+constexpr int kCellChanges = 16;
+constexpr int kCooldown = 64;
 
 // Turns the pixel x of each of the m points into its run key in place: kLeft, kRight, the column
 // c(px), or NaN for a point kept alone. lo and hi are c(pl) and c(pl + pw).
@@ -105,6 +114,8 @@ bool extremes(const double* v, std::int32_t m, double& mn, double& mx) noexcept;
 std::int32_t first_inside(const double* v, std::int32_t m, double lo, double hi) noexcept;
 // The first index t < m where v[t] differs from k (NaN differs from all), or m.
 std::int32_t first_other(const double* v, std::int32_t m, double k) noexcept;
+// The first index t < m where v[t] lies outside [lo, hi] (NaN lies outside), or m.
+std::int32_t first_outside(const double* v, std::int32_t m, double lo, double hi) noexcept;
 
 // The total order of doubles (NaN excluded) as integers: adjacent doubles are adjacent keys.
 std::int64_t order_key(double v) noexcept;
@@ -122,6 +133,14 @@ inline double map_y(double y, const M4View& v) noexcept {
   return py;
 }
 
+// Whether a Reader can hand out blocks in place.
+template <class R, class = void>
+struct InPlace : std::false_type {};
+template <class R>
+struct InPlace<R, std::void_t<decltype(std::declval<R&>().x_in_place(std::int64_t{})),
+                              decltype(std::declval<R&>().y_in_place(std::int64_t{}))>>
+    : std::true_type {};
+
 // One point of a run: its index, its data (x is NaN until read when the scan reads x lazily)
 // and its mapped y.
 struct Pick {
@@ -136,15 +155,16 @@ class Scan {
       : r_(reader),
         sink_(sink),
         v_(view),
-        x_(scratch),
-        y_(scratch + kBlock),
+        sx_(scratch),
+        sy_(scratch + kBlock),
         py_(scratch + 2 * kBlock),
         key_(scratch + 3 * kBlock),
         lo_(std::trunc(view.pl)),
         hi_(std::trunc(view.pl + view.pw)),
         raw_y_(view.ly == 0 && view.dy != 0 && view.ph != 0 && std::isfinite(view.y0) &&
                std::isfinite(view.dy) && std::isfinite(view.pb) && std::isfinite(view.ph)),
-        falls_((view.dy > 0) == (view.ph > 0)) {}
+        falls_((view.dy > 0) == (view.ph > 0)),
+        cells_(raw_y_ && view.lx == 0 && can_bisect(view)) {}
 
   // Sorted x and a mapping that rises with x: bisection can find columns.
   static bool can_bisect(const M4View& v) noexcept {
@@ -158,23 +178,138 @@ class Scan {
  private:
   bool scan_all(std::int64_t n) noexcept {
     lazy_x_ = false;
-    const LinearView lin{v_.x0, v_.dx, v_.y0, v_.dy, v_.pl, v_.pb, v_.pw, v_.ph};
-    mapped_ = true;
     for (std::int64_t from = 0; from < n; from += kBlock) {
       const auto m = static_cast<std::int32_t>(n - from < kBlock ? n - from : kBlock);
       if (!tick(m)) return false;
-      if (!r_.gather(from, m, x_, y_)) return stop(M4Status::source_failed);
-      if (v_.lx == 0 && v_.ly == 0) {
-        map_linear_split(x_, y_, m, lin, key_, py_);
-      } else {
-        for (std::int32_t t = 0; t < m; ++t)
-          data_to_screen(x_[t], y_[t], v_.x0, v_.dx, v_.y0, v_.dy, v_.pl, v_.pb, v_.pw, v_.ph,
-                         v_.lx, v_.ly, key_[t], py_[t]);
+      if (!read(from, m)) return stop(M4Status::source_failed);
+      std::int32_t t = 0;  // the points before t are done by cells
+      if (cells_ && cooldown_ == 0) {
+        if (!by_cells(from, m, t)) return false;
+      } else if (cooldown_ > 0) {
+        --cooldown_;
       }
-      column_keys(key_, py_, m, lo_, hi_);
-      if (!feed(from, m)) return false;
+      if (t < m && !mapped(from, t, m)) return false;
     }
     return close();
+  }
+
+  // The points [t, m) of the block, each mapped.
+  bool mapped(std::int64_t base, std::int32_t t, std::int32_t m) noexcept {
+    mapped_ = true;
+    if (v_.lx == 0 && v_.ly == 0) {
+      const LinearView lin{v_.x0, v_.dx, v_.y0, v_.dy, v_.pl, v_.pb, v_.pw, v_.ph};
+      map_linear_split(x_ + t, y_ + t, m - t, lin, key_ + t, py_ + t);
+    } else {
+      for (std::int32_t k = t; k < m; ++k)
+        data_to_screen(x_[k], y_[k], v_.x0, v_.dx, v_.y0, v_.dy, v_.pl, v_.pb, v_.pw, v_.ph, v_.lx,
+                       v_.ly, key_[k], py_[k]);
+    }
+    column_keys(key_ + t, py_ + t, m - t, lo_, hi_);
+    return feed(base, t, m);
+  }
+
+  // Cells: with a mapping that rises with x and a monotone one for y, the x values of one run
+  // key (a column, or a side) form an interval, found once by bisection. While x stays in the
+  // current cell nothing is mapped: runs are cut by two comparisons per point and reduced over
+  // raw y, which gives the mapped scan's result bit for bit. Advances t over the block until a
+  // NaN (x, or y on screen) or too many cell changes for this block; the rest is mapped, and
+  // after many changes (unsorted x) cells rest for a while.
+  bool by_cells(std::int64_t base, std::int32_t m, std::int32_t& t) noexcept {
+    mapped_ = false;
+    int changes = 0;
+    while (t < m) {
+      const double x = x_[t];
+      if (!(x >= cell_lo_ && x <= cell_hi_)) {
+        if (x != x) return true;
+        if (++changes > kCellChanges) {
+          cooldown_ = kCooldown;
+          return true;
+        }
+        enter_cell(x);
+      }
+      // From t + 1: x was read once (data read in place may be changed meanwhile by another
+      // thread; that gives another polyline, but the scan still advances).
+      const std::int32_t e = t + 1 + first_outside(x_ + t + 1, m - t - 1, cell_lo_, cell_hi_);
+      double mn = 0, mx = 0;
+      if (on_screen(cell_key_) && !extremes(y_ + t, e - t, mn, mx)) return true;
+      if (!extend(base, t, e, cell_key_, mn, mx)) return false;
+      t = e;
+    }
+    return true;
+  }
+
+  // Makes the cell of x (not NaN) current: its run key and the interval of x values with it.
+  void enter_cell(double x) noexcept {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const double c = std::trunc(map_x(x, v_));
+    // The cell lies between offsets of doubles (see first_in_column): x's own is inside.
+    if (c < lo_) {
+      cell_key_ = kLeft;
+      cell_lo_ = -inf;
+      cell_hi_ = at_(first_in_column(lo_) - 1);
+    } else if (c > hi_) {
+      cell_key_ = kRight;
+      cell_lo_ = at_(first_in_column(hi_ + 1));
+      cell_hi_ = inf;
+    } else {
+      cell_key_ = c + 0.0;  // as column_keys makes it: no negative zero
+      cell_lo_ = at_(first_in_column(c));
+      cell_hi_ = at_(first_in_column(c + 1) - 1);
+    }
+    assert(cell_lo_ <= x && x <= cell_hi_);
+  }
+
+  // The offset of the smallest x with c(px) >= col, or kTop when no x has it. Gallops from the
+  // column's edge computed in real arithmetic, then bisects, over the total order of doubles:
+  // c(px) rises with x because every operation of the mapping does.
+  std::uint64_t first_in_column(double col) const noexcept {
+    auto reaches = [&](std::uint64_t u) { return std::trunc(map_x(at_(u), v_)) >= col; };
+    // The offsets 0 and kTop stand for "below all" (never reaches) and "above all" (reaches).
+    double guess = v_.x0 + (col - v_.pl) / v_.pw * v_.dx;
+    if (!(guess == guess)) guess = v_.x0;
+    std::uint64_t no, yes;
+    const std::uint64_t g = offset(guess);
+    if (reaches(g)) {
+      yes = g;
+      no = 0;
+      for (std::uint64_t d = 1; d < yes; d = twice(d)) {
+        if (!reaches(yes - d)) {
+          no = yes - d;
+          break;
+        }
+        yes -= d;
+      }
+    } else {
+      no = g;
+      yes = kTop;
+      for (std::uint64_t d = 1; d < kTop - no; d = twice(d)) {
+        if (reaches(no + d)) {
+          yes = no + d;
+          break;
+        }
+        no += d;
+      }
+    }
+    while (yes - no > 1) {
+      const std::uint64_t mid = no + (yes - no) / 2;
+      (reaches(mid) ? yes : no) = mid;
+    }
+    return yes;
+  }
+
+  // 2d, or the largest offset step when that overflows.
+  static std::uint64_t twice(std::uint64_t d) noexcept {
+    return d > UINT64_MAX / 2 ? UINT64_MAX : 2 * d;
+  }
+
+  // Offsets in [1, kTop - 1] number the doubles from -inf to +inf in order.
+  static constexpr std::uint64_t kBottom = 0x800ffffffffffffeull;  // order_key(-inf) - 1
+  static constexpr std::uint64_t kTop = 0xffe0000000000003ull;     // offset of +inf, plus one
+  static std::uint64_t offset(double x) noexcept {
+    return static_cast<std::uint64_t>(order_key(x)) - kBottom;
+  }
+  static double at_(std::uint64_t u) noexcept {
+    return from_order_key(static_cast<std::int64_t>(u + kBottom));
   }
 
   bool scan_sorted(std::int64_t n) noexcept {
@@ -193,6 +328,28 @@ class Scan {
     }
     if (b < n && !side_run(b, n, kRight)) return false;
     return close();
+  }
+
+  // Points x_ and y_ at the block of m points from index from: in place when the reader can,
+  // else gathered into scratch.
+  bool read(std::int64_t from, std::int32_t m) noexcept {
+    if constexpr (InPlace<Reader>::value) {
+      x_ = r_.x_in_place(from);
+      y_ = r_.y_in_place(from);
+      if (x_ != nullptr && y_ != nullptr) return true;
+    }
+    x_ = sx_;
+    y_ = sy_;
+    return r_.gather(from, m, sx_, sy_);
+  }
+
+  bool read_y(std::int64_t from, std::int32_t m) noexcept {
+    if constexpr (InPlace<Reader>::value) {
+      y_ = r_.y_in_place(from);
+      if (y_ != nullptr) return true;
+    }
+    y_ = sy_;
+    return r_.gather_y(from, m, sy_);
   }
 
   // Records why the scan stops; returns false for the caller to pass up.
@@ -249,10 +406,10 @@ class Scan {
     return true;
   }
 
-  // Runs the rule over the m points of the block starting at index base, whose keys are in key_,
-  // data in x_ (unless read lazily) and y_, and mapped y in py_ when mapped_.
-  bool feed(std::int64_t base, std::int32_t m) noexcept {
-    for (std::int32_t t = 0; t < m;) {
+  // Runs the rule over the points [from, m) of the block starting at index base, whose keys are
+  // in key_, data in x_ (unless read lazily) and y_, and mapped y in py_ when mapped_.
+  bool feed(std::int64_t base, std::int32_t from, std::int32_t m) noexcept {
+    for (std::int32_t t = from; t < m;) {
       const double k = key_[t];
       if (std::isnan(k)) {
         if (!close() || !emit(pick(base, t))) return false;
@@ -363,7 +520,7 @@ class Scan {
     for (std::int64_t from = s; from < e; from += kBlock) {
       const auto m = static_cast<std::int32_t>(e - from < kBlock ? e - from : kBlock);
       if (!tick(m)) return false;
-      if (!r_.gather_y(from, m, y_)) return stop(M4Status::source_failed);
+      if (!read_y(from, m)) return stop(M4Status::source_failed);
       double mn, mx;
       if (!mapped_ && extremes(y_, m, mn, mx)) {  // no NaN: one segment
         if (!extend(from, 0, m, k, mn, mx)) return false;
@@ -374,7 +531,7 @@ class Scan {
         const double q = mapped_ ? py_[t] : y_[t];
         key_[t] = q == q ? k : q;  // a NaN py (from a NaN y, when raw) is kept alone
       }
-      if (!feed(from, m)) return false;
+      if (!feed(from, 0, m)) return false;
     }
     return true;
   }
@@ -389,8 +546,8 @@ class Scan {
     const double t = tie_bound(E, O, P);
     constexpr double inf = std::numeric_limits<double>::infinity();
     const std::int32_t u = e_is_max ? first_inside(y, m, t, inf) : first_inside(y, m, -inf, t);
-    assert(u < m && map_y(y[u], v_) == P);
-    return u;
+    // Always found, unless data read in place changed under the scan.
+    return u < m ? u : -1;
   }
 
   // Of the values from O to E (both in the block), the one nearest O whose py equals P = py(E):
@@ -429,13 +586,20 @@ class Scan {
   Reader& r_;
   Sink& sink_;
   const M4View v_;
-  double* const x_;
-  double* const y_;
+  double* const sx_;  // scratch for x and y when the block cannot be read in place
+  double* const sy_;
+  const double* x_ = nullptr;  // the block's x and y
+  const double* y_ = nullptr;
   double* const py_;
   double* const key_;
   const double lo_, hi_;  // c(pl) and c(pl + pw)
   // raw_y_: py is a monotone function of y, NaN only for a NaN y; falls_: decreasing.
   const bool raw_y_, falls_;
+  // cells_: the general scan may go by cells (see by_cells), whose key and x interval follow.
+  const bool cells_;
+  double cell_key_ = 0;
+  double cell_lo_ = std::numeric_limits<double>::quiet_NaN(), cell_hi_ = cell_lo_;
+  int cooldown_ = 0;  // blocks left before cells are tried again
   // lazy_x_: x_ is not read, picks read x when emitted; mapped_: py_ holds the block's py.
   bool lazy_x_ = false, mapped_ = true;
   std::int64_t work_ = 0;

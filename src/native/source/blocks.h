@@ -175,11 +175,7 @@ class BufferSource {
  private:
   static const double* read(const Strided& s, std::int32_t from, std::int32_t count,
                             double* scratch) noexcept {
-    const char* p = s.address(from);
-    if (s.type == ElementType::F64 && s.stride == sizeof(double) &&
-        reinterpret_cast<std::uintptr_t>(p) % alignof(double) == 0) {
-      return reinterpret_cast<const double*>(p);
-    }
+    if (const double* p = s.doubles_at(from)) return p;
     s.gather(from, count, scratch);
     return scratch;
   }

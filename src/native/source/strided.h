@@ -100,6 +100,17 @@ struct Strided {
     return base + static_cast<std::ptrdiff_t>(i) * stride;
   }
 
+  // Item i onwards as an array of doubles read in place, or nullptr when the series is not
+  // contiguous, aligned doubles.
+  const double* doubles_at(std::int64_t i) const noexcept {
+    const char* p = address(i);
+    if (type != ElementType::F64 || stride != sizeof(double) ||
+        reinterpret_cast<std::uintptr_t>(p) % alignof(double) != 0) {
+      return nullptr;
+    }
+    return reinterpret_cast<const double*>(p);
+  }
+
   double at(std::int64_t i) const noexcept {
     return visit([&](auto as) { return load<typename decltype(as)::type>(address(i)); });
   }
