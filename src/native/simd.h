@@ -1,7 +1,7 @@
-// Small fixed-width vectors of doubles and 64-bit lane masks for the numeric cores, and the
-// function multi-versioning macro: the one place that uses GCC and clang extensions. With
-// SKYLOOM_SIMD=0, or on a compiler without vector extensions, the same types and operations are
-// plain arrays and loops. Every operation is the scalar IEEE operation lane by lane, so both
+// Small fixed-width vectors of doubles and 64-bit lane masks for the numeric cores, the function
+// multi-versioning macro and the unroll pragma: the cores' one use of GCC and clang extensions.
+// With SKYLOOM_SIMD=0, or on a compiler without vector extensions, the same types and operations
+// are plain arrays and loops. Every operation is the scalar IEEE operation lane by lane, so both
 // forms give the same bits.
 //
 // Masks hold -1 (all bits) in a true lane and 0 in a false one, whichever form is built.
