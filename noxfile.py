@@ -1,5 +1,6 @@
-"""nox sessions: the test suite on every supported CPython, against a sanitizer build and on a
-debug interpreter, the C++ tests, the wheels and the sdist. `nox -l` lists them; `nox` runs all."""
+"""nox sessions: the test suite on every supported CPython, against a sanitizer build, on a debug
+interpreter, built by clang and built without vector code; the C++ tests, the wheels and the
+sdist. `nox -l` lists them; `nox` runs all."""
 import glob
 import os
 import shutil
@@ -56,17 +57,40 @@ def run_tests(session, env=None, *options):
     session.run("python", "-m", "pytest", "-q", *options, *(session.posargs or ["tests"]), env=env)
 
 
-def suite_session(name, python, defines=(), build_env=None, test_env=None):
+def suite_session(name, python, defines=(), build_env=None, test_env=None, system=(), check=None):
     """Registers a session that builds the module (with `defines` and `build_env`) and runs the
-    suite (with `test_env`): the way to add a build variant."""
+    suite (with `test_env`): the way to add a build variant. `system` names groups of
+    tools/bootstrap-system.sh to install first; `check(session, path)` inspects the built module
+    before the suite runs, so that a variant that did not take effect fails."""
 
     def session_fn(session):
+        if system:
+            session.run("tools/bootstrap-system.sh", *system, external=True)
         install_package(session, defines, build_env)
+        if check:
+            path = session.run(
+                "python", "-c", "import skyloom._cy_utils as m; print(m.__file__)", silent=True
+            ).strip()
+            check(session, path)
         run_tests(session, test_env)
 
-    described = [*defines, *("%s=%s" % kv for kv in (test_env or {}).items())]
+    envs = {**(build_env or {}), **(test_env or {})}
+    described = [*defines, *("%s=%s" % kv for kv in envs.items())]
     session_fn.__doc__ = "The suite on CPython %s%s." % (python, "".join(", " + d for d in described))
     nox.session(name=name, python=pyenv_python(python))(session_fn)
+
+
+def built_by_clang(session, path):
+    comment = session.run("readelf", "-p", ".comment", path, external=True, silent=True)
+    if "clang version" not in comment:
+        session.error("%s was not compiled by clang:\n%s" % (path, comment))
+
+
+def without_clones(session, path):
+    symbols = session.run("nm", path, external=True, silent=True)
+    clones = [line for line in symbols.splitlines() if ".avx2" in line]
+    if clones:
+        session.error("%s carries AVX2 clones: %s" % (path, clones[:3]))
 
 
 # The reference version, which `make test` runs as it is, runs here with the interpreter's debug
@@ -75,6 +99,12 @@ def suite_session(name, python, defines=(), build_env=None, test_env=None):
 QUICK = {"SKYLOOM_EXAMPLES": "25"}
 for v in VERSIONS:
     suite_session("tests-" + v, v, test_env={"PYTHONMALLOC": "debug"} if v == REFERENCE else QUICK)
+
+# Portability of the sources: the module built by clang, and built with the vector code and its
+# AVX2 clones switched off (simd.h's plain loops), whose results the suite checks to the bit.
+suite_session("clang", REFERENCE, build_env={"CXX": "clang++"}, system=["clang"],
+              check=built_by_clang)
+suite_session("no-simd", REFERENCE, defines=["SKYLOOM_SIMD=OFF"], check=without_clones)
 
 
 @nox.session(python=pyenv_python(REFERENCE))
@@ -118,16 +148,17 @@ def debug_python(session):
 
 @nox.session
 def cpp(session):
-    """The C++ tests of the numeric cores (GoogleTest from Debian's packages)."""
+    """The C++ tests of the numeric cores, with the vector code and without (GoogleTest: Debian)."""
     session.install("cmake>=3.18")
     session.run("tools/bootstrap-system.sh", "cpp", external=True)
-    build = "build/cpp-tests"
-    session.run(
-        "cmake", "-S", ".", "-B", build, "-DSKYLOOM_CPP_TESTS=ON",
-        "-DCMAKE_BUILD_TYPE=Release", silent=True,
-    )
-    session.run("cmake", "--build", build, "-j2", silent=True)
-    session.run("ctest", "--test-dir", build, "--output-on-failure")
+    # Then again with simd.h's plain loops in place of the vector code.
+    for build, simd in (("build/cpp-tests", "ON"), ("build/cpp-tests-no-simd", "OFF")):
+        session.run(
+            "cmake", "-S", ".", "-B", build, "-DSKYLOOM_CPP_TESTS=ON", "-DSKYLOOM_SIMD=" + simd,
+            "-DCMAKE_BUILD_TYPE=Release", silent=True,
+        )
+        session.run("cmake", "--build", build, "-j2", silent=True)
+        session.run("ctest", "--test-dir", build, "--output-on-failure")
 
 
 WHEEL_NEEDS = ["skyloom/_cy_utils.pyi", "skyloom/py.typed", "skyloom/__init__.py"]

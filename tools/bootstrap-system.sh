@@ -2,6 +2,7 @@
 # Installs the system packages that the checks need, from Debian's archive, by group:
 #   cpp       GoogleTest, for the C++ tests of the numeric cores
 #   debug     the debug build of CPython 3.11 with its headers and venv support
+#   clang     clang, for the build that checks the sources with a second compiler
 #   fuzz      clang with its libFuzzer runtime
 #   valgrind  valgrind
 #   format    clang-format
@@ -12,6 +13,7 @@ set -euo pipefail
 declare -A GROUP=(
   [cpp]="libgtest-dev"
   [debug]="python3.11-dbg libpython3.11-dbg python3.11-dev python3.11-venv"
+  [clang]="clang"
   [fuzz]="clang libclang-rt-14-dev"
   [valgrind]="valgrind"
   [format]="clang-format"

@@ -2,8 +2,9 @@
 #include "analysis/polyfit_core.h"
 
 #include <cmath>
-#include <cstring>
 #include <utility>
+
+#include "simd.h"
 
 namespace skyloom::polyfit {
 
@@ -11,17 +12,7 @@ namespace {
 
 // Two doubles, one lane per column: element-wise products and sums are the same IEEE operations
 // as the scalar ones, so vectorising across the columns of a row changes no rounding.
-using v2 = double __attribute__((vector_size(16)));
-
-inline v2 load2(const double* a) noexcept {
-  v2 v;
-  std::memcpy(&v, a, sizeof v);
-  return v;
-}
-
-inline v2 splat(double a) noexcept {
-  return v2{a, a};
-}
+using simd::F64x2;
 
 // Points are taken a block at a time: their powers are built once into a table, and then the
 // rows of vtv are accumulated over the whole block a few rows per pass, each pass holding its
@@ -58,34 +49,34 @@ inline void add_pass(const double (*p)[(D + 1) / 2 * 2], const double* y, int m,
   constexpr int V = (D + 1) / 2;
   constexpr int Q = R + (Y ? 1 : 0);  // accumulated rows: vtv's, then vty
   constexpr int k_lo = Y ? 0 : r / 2;
-  v2 a[Q][V];
-#pragma GCC unroll 16
+  F64x2 a[Q][V];
+  SKYLOOM_UNROLL
   for (int q = 0; q < Q; ++q) {
     const double* src = q < R ? vtv + (r + q) * D : vty;
-#pragma GCC unroll 16
+    SKYLOOM_UNROLL
     for (int k = q < R ? (r + q) / 2 : 0; k < V; ++k) {
-      a[q][k] = v2{src[2 * k], 2 * k + 1 < D ? src[2 * k + 1] : 0.0};
+      a[q][k] = F64x2(src[2 * k], 2 * k + 1 < D ? src[2 * k + 1] : 0.0);
     }
   }
   for (int i = 0; i < m; ++i) {
-    v2 b[Q];  // row[r + q] of point i, then y of point i
-#pragma GCC unroll 16
-    for (int q = 0; q < R; ++q) b[q] = splat(p[i][r + q]);
-    if (Y) b[R] = splat(y[i]);
-#pragma GCC unroll 16
+    F64x2 b[Q];  // row[r + q] of point i, then y of point i
+    SKYLOOM_UNROLL
+    for (int q = 0; q < R; ++q) b[q] = p[i][r + q];
+    if (Y) b[R] = y[i];
+    SKYLOOM_UNROLL
     for (int k = k_lo; k < V; ++k) {
-      const v2 pk = load2(&p[i][2 * k]);
-#pragma GCC unroll 16
+      const F64x2 pk = F64x2::load(&p[i][2 * k]);
+      SKYLOOM_UNROLL
       for (int q = 0; q < Q; ++q) {
         if (q < R && k < (r + q) / 2) continue;
         a[q][k] = b[q] * pk + a[q][k];
       }
     }
   }
-#pragma GCC unroll 16
+  SKYLOOM_UNROLL
   for (int q = 0; q < Q; ++q) {
     double* dst = q < R ? vtv + (r + q) * D : vty;
-#pragma GCC unroll 16
+    SKYLOOM_UNROLL
     for (int c = q < R ? (r + q) / 2 * 2 : 0; c < D; ++c) dst[c] = a[q][c / 2][c % 2];
   }
 }

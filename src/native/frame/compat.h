@@ -13,6 +13,16 @@
 #define Py_SET_SIZE(o, size) (Py_SIZE(o) = (size))
 #endif
 
+// The modules' init entries: CPython 3.8's PyMODINIT_FUNC does not mark them exported, and the
+// build hides every other symbol.
+#if defined(_WIN32)
+#define SKYLOOM_EXPORT __declspec(dllexport)
+#elif defined(__GNUC__)
+#define SKYLOOM_EXPORT __attribute__((visibility("default")))
+#else
+#define SKYLOOM_EXPORT
+#endif
+
 namespace skyloom::compat {
 
 #if PY_VERSION_HEX >= 0x03090000

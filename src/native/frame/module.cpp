@@ -237,7 +237,7 @@ PyModuleDef module_def = {
 
 }  // namespace skyloom
 
-// The one exported symbol (3.8's PyMODINIT_FUNC does not mark it visible).
-extern "C" __attribute__((visibility("default"))) PyObject* PyInit__cy_utils(void) {
+// The one exported symbol.
+extern "C" SKYLOOM_EXPORT PyObject* PyInit__cy_utils(void) {
   return PyModuleDef_Init(&skyloom::module_def);
 }

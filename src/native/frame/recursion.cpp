@@ -40,7 +40,8 @@ std::uintptr_t find_floor() noexcept {
 
 bool native_stack_has_room() noexcept {
   if (t_floor == 0) t_floor = find_floor();
-  return reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) > t_floor;
+  const char here = 0;  // an address in this frame
+  return reinterpret_cast<std::uintptr_t>(&here) > t_floor;
 }
 
 void RecursionGuard::stack_exhausted() noexcept {

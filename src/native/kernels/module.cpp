@@ -347,6 +347,6 @@ PyObject* double_template(PyObject* module) noexcept {
 
 }  // namespace skyloom::kernels
 
-extern "C" __attribute__((visibility("default"))) PyObject* PyInit_kernels(void) {
+extern "C" SKYLOOM_EXPORT PyObject* PyInit_kernels(void) {
   return PyModuleDef_Init(&skyloom::kernels::kernels_def);
 }

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "simd.h"
+
 namespace skyloom {
 
 bool PointBuffer::grow() noexcept {
@@ -22,56 +24,54 @@ namespace m4 {
 
 namespace {
 
-using v4 = double __attribute__((vector_size(32)));
-using mask4 = long long __attribute__((vector_size(32)));
+using v4 = simd::F64x4;
+using mask4 = simd::Mask4;
 
 // By reference: 32-byte vectors by value would be passed differently by the two clones.
 inline void load4(const double* a, v4& v) noexcept {
-  std::memcpy(&v, a, sizeof v);
+  v = v4::load(a);
 }
 
 inline bool any4(const mask4& m) noexcept {
-  return (m[0] | m[1] | m[2] | m[3]) != 0;
+  return simd::any(m);
 }
 
 inline void abs4(v4& v) noexcept {
-  v = v < 0 ? -v : v;
+  v = select(v < 0.0, -v, v);
 }
 
 // v truncated toward zero, for |v| <= 2^51 (no NaN): adding and subtracting 1.5 * 2^52 rounds
 // to the nearest integer, one less when that is above.
 inline void trunc4(const v4& v, v4& t) noexcept {
-  const v4 zero = {0, 0, 0, 0}, magic = zero + 0x1.8p52;
+  const v4 magic = 0x1.8p52;
   v4 a = v;
   abs4(a);
   v4 f = (a + magic) - magic;
-  f = f > a ? f - 1 : f;
-  t = v < 0 ? -f : f;
+  f = select(f > a, f - 1.0, f);
+  t = select(v < 0.0, -f, f);
 }
 
 // The run key of the truncated pixel x c, ignoring y.
 inline void key4(const v4& c, double lo, double hi, v4& k) noexcept {
-  const v4 zero = {0, 0, 0, 0};
-  k = c < lo ? zero + kLeft : (c > hi ? zero + kRight : c);
+  k = select(c < lo, v4(kLeft), select(c > hi, v4(kRight), c));
 }
 
 }  // namespace
 
-__attribute__((target_clones("avx2", "default"))) void column_keys(double* px, const double* py,
-                                                                   std::int32_t m, double lo,
-                                                                   double hi) noexcept {
+SKYLOOM_CLONES void column_keys(double* px, const double* py, std::int32_t m, double lo,
+                                double hi) noexcept {
   std::int32_t t = 0;
-  const v4 zero = {0, 0, 0, 0};
+  const v4 zero = 0.0;
   for (; t + 4 <= m; t += 4) {
     v4 p, q;
     load4(px + t, p);
     load4(py + t, q);
     // NaN lanes zeroed for the truncation, then restored.
     v4 c, k;
-    trunc4(p == p ? p : zero, c);
+    trunc4(select(p == p, p, zero), c);
     key4(c, lo, hi, k);
-    const v4 r = p == p ? (k == c ? c + (q - q) : k) : p;
-    std::memcpy(px + t, &r, sizeof r);
+    const v4 r = select(p == p, select(k == c, c + (q - q), k), p);
+    r.store(px + t);
   }
   for (; t < m; ++t) {
     const double c = std::trunc(px[t]);
@@ -81,8 +81,7 @@ __attribute__((target_clones("avx2", "default"))) void column_keys(double* px, c
   }
 }
 
-__attribute__((target_clones("avx2", "default"))) bool extremes(const double* v, std::int32_t m,
-                                                                double& mn, double& mx) noexcept {
+SKYLOOM_CLONES bool extremes(const double* v, std::int32_t m, double& mn, double& mx) noexcept {
   assert(m > 0);
   std::int32_t t = 0;
   double lo = v[0], hi = v[0];
@@ -98,15 +97,15 @@ __attribute__((target_clones("avx2", "default"))) bool extremes(const double* v,
       v4 a, b;
       load4(v + t, a);
       load4(v + t + 4, b);
-      lo0 = a < lo0 ? a : lo0;
-      lo1 = b < lo1 ? b : lo1;
-      hi0 = a > hi0 ? a : hi0;
-      hi1 = b > hi1 ? b : hi1;
+      lo0 = select(a < lo0, a, lo0);
+      lo1 = select(b < lo1, b, lo1);
+      hi0 = select(a > hi0, a, hi0);
+      hi1 = select(b > hi1, b, hi1);
       bad |= (a != a) | (b != b);
     }
     nan = any4(bad);
-    lo0 = lo1 < lo0 ? lo1 : lo0;
-    hi0 = hi1 > hi0 ? hi1 : hi0;
+    lo0 = select(lo1 < lo0, lo1, lo0);
+    hi0 = select(hi1 > hi0, hi1, hi0);
     for (int l = 0; l < 4; ++l) {
       lo = lo0[l] < lo ? lo0[l] : lo;
       hi = hi0[l] > hi ? hi0[l] : hi;
@@ -141,20 +140,16 @@ inline std::int32_t first_where(const double* v, std::int32_t m, double lo, doub
   return m;
 }
 
-__attribute__((target_clones("avx2", "default"))) std::int32_t first_inside(const double* v,
-                                                                            std::int32_t m,
-                                                                            double lo,
-                                                                            double hi) noexcept {
+SKYLOOM_CLONES std::int32_t first_inside(const double* v, std::int32_t m, double lo,
+                                         double hi) noexcept {
   return first_where<true>(v, m, lo, hi);
 }
 
-__attribute__((target_clones("avx2", "default"))) std::int32_t first_other(const double* v,
-                                                                           std::int32_t m,
-                                                                           double k) noexcept {
+SKYLOOM_CLONES std::int32_t first_other(const double* v, std::int32_t m, double k) noexcept {
   return first_where<false>(v, m, k, k);
 }
 
-__attribute__((target_clones("avx2", "default"))) std::int32_t first_outside(const double* v,
+SKYLOOM_CLONES std::int32_t first_outside(const double* v,
                                                                              std::int32_t m,
                                                                              double lo,
                                                                              double hi) noexcept {

@@ -5,51 +5,29 @@
 // time.
 #include "screen/map_linear.h"
 
-#include <cstring>
-
 #include "screen/data_to_screen.h"
+#include "simd.h"
 
 namespace skyloom {
 
 namespace {
 
-using v4 = double __attribute__((vector_size(32)));
-using m4 = long long __attribute__((vector_size(32)));
-
-// Helpers take and give vectors by reference: passing 32-byte vectors by value would depend on
-// whether AVX is enabled, which differs between the clones.
-inline void load4(const double* a, v4& v) noexcept {
-  std::memcpy(&v, a, sizeof v);
-}
-
-inline void store4(double* a, const v4& v) noexcept {
-  std::memcpy(a, &v, sizeof v);
-}
+using simd::F64x4;
 
 // Both tests strict and in this order: NaN lanes fail both and pass through.
-inline void clamp4(v4& p) noexcept {
-  const v4 hi = {kPixelLimit, kPixelLimit, kPixelLimit, kPixelLimit};
-  const v4 lo = -hi;
-  p = p > hi ? hi : (p < lo ? lo : p);
+inline void clamp4(F64x4& p) noexcept {
+  const F64x4 hi = kPixelLimit, lo = -hi;
+  p = select(p > hi, hi, select(p < lo, lo, p));
 }
 
-inline void map4(const double* x, const double* y, const LinearView& v, v4& px, v4& py) noexcept {
-  v4 a, b;
-  load4(x, a);
-  load4(y, b);
+inline void map4(const double* x, const double* y, const LinearView& v, F64x4& px,
+                 F64x4& py) noexcept {
+  const F64x4 a = F64x4::load(x), b = F64x4::load(y);
   px = (a - v.x0) / v.dx * v.pw + v.pl;
   py = v.pb - (b - v.y0) / v.dy * v.ph;
   clamp4(px);
   clamp4(py);
 }
-
-// Lanes i, j, k, l of the eight in a and b: GCC and clang spell the two-vector shuffle
-// differently.
-#if defined(__clang__)
-#define SHUFFLE4(a, b, i, j, k, l) __builtin_shufflevector(a, b, i, j, k, l)
-#else
-#define SHUFFLE4(a, b, i, j, k, l) __builtin_shuffle(a, b, m4{i, j, k, l})
-#endif
 
 inline void map1(double x, double y, const LinearView& v, double& px, double& py) noexcept {
   data_to_screen(x, y, v.x0, v.dx, v.y0, v.dy, v.pl, v.pb, v.pw, v.ph, 0, 0, px, py);
@@ -57,29 +35,26 @@ inline void map1(double x, double y, const LinearView& v, double& px, double& py
 
 }  // namespace
 
-__attribute__((target_clones("avx2", "default"))) void map_linear_interleaved(
-    const double* x, const double* y, std::int32_t m, const LinearView& v, double* out) noexcept {
+SKYLOOM_CLONES void map_linear_interleaved(const double* x, const double* y, std::int32_t m,
+                                           const LinearView& v, double* out) noexcept {
   std::int32_t k = 0;
   for (; k + 4 <= m; k += 4) {
-    v4 px, py;
+    F64x4 px, py;
     map4(x + k, y + k, v, px, py);
-    const v4 lo = SHUFFLE4(px, py, 0, 4, 1, 5);
-    const v4 hi = SHUFFLE4(px, py, 2, 6, 3, 7);
-    store4(out + 2 * k, lo);
-    store4(out + 2 * k + 4, hi);
+    simd::shuffle<0, 4, 1, 5>(px, py).store(out + 2 * k);
+    simd::shuffle<2, 6, 3, 7>(px, py).store(out + 2 * k + 4);
   }
   for (; k < m; ++k) map1(x[k], y[k], v, out[2 * k], out[2 * k + 1]);
 }
 
-__attribute__((target_clones("avx2", "default"))) void map_linear_split(
-    const double* x, const double* y, std::int32_t m, const LinearView& v, double* px,
-    double* py) noexcept {
+SKYLOOM_CLONES void map_linear_split(const double* x, const double* y, std::int32_t m,
+                                     const LinearView& v, double* px, double* py) noexcept {
   std::int32_t k = 0;
   for (; k + 4 <= m; k += 4) {
-    v4 a, b;
+    F64x4 a, b;
     map4(x + k, y + k, v, a, b);
-    store4(px + k, a);
-    store4(py + k, b);
+    a.store(px + k);
+    b.store(py + k);
   }
   for (; k < m; ++k) map1(x[k], y[k], v, px[k], py[k]);
 }

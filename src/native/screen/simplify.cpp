@@ -4,47 +4,39 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "simd.h"
+
 namespace skyloom {
 
 namespace {
 
-using v4 = double __attribute__((vector_size(32)));
-using m4 = long long __attribute__((vector_size(32)));
-
-// Vector helpers take and give by reference: by value, 32-byte vectors would be passed
-// differently in the clone with AVX and the one without.
-inline void load4(const double* a, v4& v) noexcept {
-  std::memcpy(&v, a, sizeof v);
-}
+using simd::F64x4;
+using simd::I64x4;
 
 // The farthest of the points j = s+1 ... e-1 from the chord from (ax, ay) along (cx, cy) of
 // squared length L (not degenerate), into best and idx. Four points at a time: each lane performs
 // the scalar operations in their order and keeps the first of its strictly greatest distances;
 // the lanes are merged at the end by the greatest distance and then the lowest index, which is
 // the scalar scan's choice. NaN distances never win in a lane, as in the scan.
-__attribute__((target_clones("avx2", "default"))) void farthest_on_chord(
-    const double* px, const double* py, std::int32_t s, std::int32_t e, double ax, double ay,
-    double cx, double cy, double L, double& best, std::int32_t& idx) noexcept {
+SKYLOOM_CLONES void farthest_on_chord(const double* px, const double* py, std::int32_t s,
+                                      std::int32_t e, double ax, double ay, double cx, double cy,
+                                      double L, double& best, std::int32_t& idx) noexcept {
   best = -1.0;
   idx = s + 1;
   std::int32_t j = s + 1;
   if (e - j >= 8) {
-    v4 lane_best = {-1.0, -1.0, -1.0, -1.0};
-    m4 lane_idx = {0, 0, 0, 0};
-    m4 jv = {j, j + 1, j + 2, j + 3};
-    const v4 zero = {0.0, 0.0, 0.0, 0.0};
-    const v4 one = {1.0, 1.0, 1.0, 1.0};
+    F64x4 lane_best = -1.0;
+    I64x4 lane_idx = 0, jv(j, j + 1, j + 2, j + 3);
+    const F64x4 zero = 0.0, one = 1.0;
     for (; j + 4 <= e; j += 4) {
-      v4 x, y;
-      load4(px + j, x);
-      load4(py + j, y);
-      v4 t = ((x - ax) * cx + (y - ay) * cy) / L;
-      t = t < zero ? zero : (t > one ? one : t);
-      const v4 fx = ax + t * cx - x, fy = ay + t * cy - y;
-      const v4 d2 = fx * fx + fy * fy;
-      const m4 better = d2 > lane_best;
-      lane_best = better ? d2 : lane_best;
-      lane_idx = better ? jv : lane_idx;
+      const F64x4 x = F64x4::load(px + j), y = F64x4::load(py + j);
+      F64x4 t = ((x - ax) * cx + (y - ay) * cy) / L;
+      t = select(t < zero, zero, select(t > one, one, t));
+      const F64x4 fx = ax + t * cx - x, fy = ay + t * cy - y;
+      const F64x4 d2 = fx * fx + fy * fy;
+      const I64x4 better = d2 > lane_best;
+      lane_best = select(better, d2, lane_best);
+      lane_idx = select(better, jv, lane_idx);
       jv += 4;
     }
     for (int l = 0; l < 4; ++l) {

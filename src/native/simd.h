@@ -1,0 +1,204 @@
+// Small fixed-width vectors of doubles and 64-bit lane masks for the numeric cores, the function
+// multi-versioning macro and the unroll pragma: the cores' one use of GCC and clang extensions.
+// With SKYLOOM_SIMD=0, or on a compiler without vector extensions, the same types and operations
+// are plain arrays and loops. Every operation is the scalar IEEE operation lane by lane, so both
+// forms give the same bits.
+//
+// Masks hold -1 (all bits) in a true lane and 0 in a false one, whichever form is built.
+// Everything here is forced inline. Functions outside this header that are not inlined take and
+// give vectors by reference: in a function built for AVX a 32-byte vector goes by value in a
+// register, in its baseline twin through memory.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
+#ifndef SKYLOOM_SIMD
+#define SKYLOOM_SIMD 1
+#endif
+
+#if SKYLOOM_SIMD && (defined(__GNUC__) || defined(__clang__))
+#define SKYLOOM_VECTORS 1
+#define SKYLOOM_INLINE inline __attribute__((always_inline))
+#else
+#define SKYLOOM_VECTORS 0
+#define SKYLOOM_INLINE inline
+#endif
+
+// Marks a function to be built twice, for AVX2 and for the baseline, the copy chosen at load time
+// (an ifunc: x86-64 ELF only).
+#if SKYLOOM_VECTORS && defined(__x86_64__) && defined(__ELF__)
+#define SKYLOOM_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define SKYLOOM_CLONES
+#endif
+
+// Unrolls the next loop fully when its trip count is a constant up to 16.
+#if defined(__GNUC__) || defined(__clang__)
+#define SKYLOOM_UNROLL _Pragma("GCC unroll 16")
+#else
+#define SKYLOOM_UNROLL
+#endif
+
+namespace skyloom::simd {
+
+// N lanes of T (double or long long), N * sizeof(T) bytes. The operators work lane by lane, a
+// scalar operand standing for every lane; comparisons give masks.
+template <class T, int N>
+struct Vec {
+#if SKYLOOM_VECTORS
+  typedef T Native __attribute__((vector_size(N * sizeof(T))));
+  Native v;
+#else
+  T v[N];
+#endif
+
+  Vec() noexcept = default;
+
+  // Every lane x.
+  SKYLOOM_INLINE Vec(T x) noexcept  // implicit: a scalar where a vector is due
+      : Vec(x, std::make_index_sequence<N>()) {}
+
+  // Lanes a, b, rest... in order.
+  template <class... Ts>
+  SKYLOOM_INLINE Vec(T a, T b, Ts... rest) noexcept {
+    static_assert(sizeof...(Ts) + 2 == N, "one value per lane");
+#if SKYLOOM_VECTORS
+    v = Native{a, b, static_cast<T>(rest)...};
+#else
+    const T lanes[N] = {a, b, static_cast<T>(rest)...};
+    for (int l = 0; l < N; ++l) v[l] = lanes[l];
+#endif
+  }
+
+  SKYLOOM_INLINE T operator[](int l) const noexcept {
+    return v[l];
+  }
+
+  static SKYLOOM_INLINE Vec load(const T* p) noexcept {
+    Vec r;
+    std::memcpy(&r.v, p, sizeof r.v);
+    return r;
+  }
+
+  SKYLOOM_INLINE void store(T* p) const noexcept {
+    std::memcpy(p, &v, sizeof v);
+  }
+
+#if SKYLOOM_VECTORS
+#define SKYLOOM_LANEWISE(R, r, expr) \
+  R r;                               \
+  r.v = expr;                        \
+  return r
+#define SKYLOOM_LANE(x) x.v
+#else
+#define SKYLOOM_LANEWISE(R, r, expr)         \
+  R r;                                       \
+  for (int l = 0; l < N; ++l) r.v[l] = expr; \
+  return r
+#define SKYLOOM_LANE(x) x.v[l]
+#endif
+
+  // A true lane is -1, as the vector extensions give it.
+  using Mask = Vec<long long, N>;
+#if SKYLOOM_VECTORS
+#define SKYLOOM_TRUTH(cond) (cond)
+#else
+#define SKYLOOM_TRUTH(cond) (-static_cast<long long>(cond))
+#endif
+
+#define SKYLOOM_ARITHMETIC(op)                                                 \
+  friend SKYLOOM_INLINE Vec operator op(const Vec& a, const Vec& b) noexcept { \
+    SKYLOOM_LANEWISE(Vec, r, SKYLOOM_LANE(a) op SKYLOOM_LANE(b));              \
+  }                                                                            \
+  friend SKYLOOM_INLINE Vec operator op(const Vec& a, T b) noexcept {          \
+    SKYLOOM_LANEWISE(Vec, r, SKYLOOM_LANE(a) op b);                            \
+  }                                                                            \
+  friend SKYLOOM_INLINE Vec operator op(T a, const Vec& b) noexcept {          \
+    SKYLOOM_LANEWISE(Vec, r, a op SKYLOOM_LANE(b));                            \
+  }                                                                            \
+  SKYLOOM_INLINE Vec& operator op##=(const Vec& b) noexcept {                  \
+    return *this = *this op b;                                                 \
+  }
+  SKYLOOM_ARITHMETIC(+)
+  SKYLOOM_ARITHMETIC(-)
+  SKYLOOM_ARITHMETIC(*)
+  SKYLOOM_ARITHMETIC(/)
+  SKYLOOM_ARITHMETIC(&)
+  SKYLOOM_ARITHMETIC(|)
+#undef SKYLOOM_ARITHMETIC
+
+#define SKYLOOM_COMPARISON(op)                                                    \
+  friend SKYLOOM_INLINE Mask operator op(const Vec& a, const Vec& b) noexcept {   \
+    SKYLOOM_LANEWISE(Mask, r, SKYLOOM_TRUTH(SKYLOOM_LANE(a) op SKYLOOM_LANE(b))); \
+  }                                                                               \
+  friend SKYLOOM_INLINE Mask operator op(const Vec& a, T b) noexcept {            \
+    SKYLOOM_LANEWISE(Mask, r, SKYLOOM_TRUTH(SKYLOOM_LANE(a) op b));               \
+  }
+  SKYLOOM_COMPARISON(<)
+  SKYLOOM_COMPARISON(<=)
+  SKYLOOM_COMPARISON(>)
+  SKYLOOM_COMPARISON(>=)
+  SKYLOOM_COMPARISON(==)
+  SKYLOOM_COMPARISON(!=)
+#undef SKYLOOM_COMPARISON
+
+  friend SKYLOOM_INLINE Vec operator-(const Vec& a) noexcept {
+    SKYLOOM_LANEWISE(Vec, r, -SKYLOOM_LANE(a));
+  }
+
+  friend SKYLOOM_INLINE Vec operator~(const Vec& a) noexcept {
+    SKYLOOM_LANEWISE(Vec, r, ~SKYLOOM_LANE(a));
+  }
+
+  // Lane by lane, a's lane where m is true, else b's.
+  friend SKYLOOM_INLINE Vec select(const Mask& m, const Vec& a, const Vec& b) noexcept {
+#if SKYLOOM_VECTORS
+    SKYLOOM_LANEWISE(Vec, r, m.v ? a.v : b.v);
+#else
+    SKYLOOM_LANEWISE(Vec, r, m.v[l] != 0 ? a.v[l] : b.v[l]);
+#endif
+  }
+
+#undef SKYLOOM_LANEWISE
+#undef SKYLOOM_LANE
+#undef SKYLOOM_TRUTH
+
+ private:
+  // A list of N copies that the compiler sees as one broadcast.
+  template <std::size_t... L>
+  SKYLOOM_INLINE Vec(T x, std::index_sequence<L...>) noexcept : Vec(((void)L, x)...) {}
+};
+
+using F64x4 = Vec<double, 4>;
+using F64x2 = Vec<double, 2>;
+using Mask4 = Vec<long long, 4>;
+using I64x4 = Mask4;
+
+// Whether any lane of m is true.
+template <int N>
+SKYLOOM_INLINE bool any(const Vec<long long, N>& m) noexcept {
+  long long a = 0;
+  for (int l = 0; l < N; ++l) a |= m[l];
+  return a != 0;
+}
+
+// Lanes I, J, K, L of the eight in a then b.
+template <int I, int J, int K, int L>
+SKYLOOM_INLINE F64x4 shuffle(const F64x4& a, const F64x4& b) noexcept {
+  static_assert(0 <= I && I < 8 && 0 <= J && J < 8 && 0 <= K && K < 8 && 0 <= L && L < 8,
+                "lanes of a and b");
+  F64x4 r;
+#if SKYLOOM_VECTORS && defined(__clang__)
+  r.v = __builtin_shufflevector(a.v, b.v, I, J, K, L);
+#elif SKYLOOM_VECTORS
+  r.v = __builtin_shuffle(a.v, b.v, Mask4::Native{I, J, K, L});
+#else
+  const double both[8] = {a[0], a[1], a[2], a[3], b[0], b[1], b[2], b[3]};
+  r = F64x4(both[I], both[J], both[K], both[L]);
+#endif
+  return r;
+}
+
+}  // namespace skyloom::simd
