@@ -144,19 +144,4 @@ std::int32_t simplify_polyline(const double* px, const double* py, std::int32_t 
   return m;
 }
 
-bool simplify_polyline(const double* px, const double* py, std::int32_t n, double tol2,
-                       double* out_px, double* out_py, std::int32_t& kept) noexcept {
-  const std::uint64_t ints = simplify_scratch_ints(n);
-  std::int32_t* scratch = nullptr;
-  if (ints > 0) {
-    if (ints > SIZE_MAX / sizeof *scratch) return false;
-    scratch =
-        static_cast<std::int32_t*>(std::malloc(static_cast<std::size_t>(ints) * sizeof *scratch));
-    if (scratch == nullptr) return false;
-  }
-  kept = simplify_polyline(px, py, n, tol2, out_px, out_py, scratch);
-  std::free(scratch);
-  return true;
-}
-
 }  // namespace skyloom

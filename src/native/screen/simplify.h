@@ -34,10 +34,4 @@ std::int32_t simplify_polyline(const double* px, const double* py, std::int32_t 
                                double* out_px, double* out_py, std::int32_t* scratch,
                                const Interrupt& interrupt = {}) noexcept;
 
-// The same with scratch of its own from the native heap, released before it returns. Returns
-// false, having read and written nothing, when the scratch can't be had; else true with the
-// count of kept points in kept.
-bool simplify_polyline(const double* px, const double* py, std::int32_t n, double tol2,
-                       double* out_px, double* out_py, std::int32_t& kept) noexcept;
-
 }  // namespace skyloom
