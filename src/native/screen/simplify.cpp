@@ -1,7 +1,6 @@
 // Polyline simplification with an explicit stack of index ranges and a keep mask.
 #include "screen/simplify.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "simd.h"
