@@ -331,7 +331,8 @@ def kernel_leak_data():
             ((xl, yl, 9) + view + (0, 0), None), ((xa, ya, -1) + view + (0, 0), ValueError),
             ((xa, ya[:1], 9) + view + (0, 0), ValueError)],
         "nearest_on_segments": [
-            ((30.0, 40.0, xa, ya) + view + (0, 0), None), ((3.0, 4.0, xm, yn) + view + (1, 1), None),
+            ((30.0, 40.0, xa, ya) + view + (0, 0), None),
+            ((3.0, 4.0, xm, yn) + view + (1, 1), None),
             ((30.0, 40.0, xl, yl) + view + (0, 0), None),
             ((30.0, 40.0, xa, square) + view + (0, 0), ValueError),
             ((30.0, 40.0, xl, [1.0]) + view + (0, 0), IndexError)],

@@ -61,7 +61,9 @@ def parameters(fn):
     return list(inspect.signature(fn).parameters)  # the kernels' text signatures
 
 
-@pytest.mark.parametrize("module, stub", [(cy, STUB), (kernels, KERNELS_STUB)], ids=["cy", "kernels"])
+@pytest.mark.parametrize(
+    "module, stub", [(cy, STUB), (kernels, KERNELS_STUB)], ids=["cy", "kernels"]
+)
 @pytest.mark.parametrize("name", FUNCTIONS)
 def test_each_function_is_documented_in_the_stub(module, stub, name):
     if module is kernels:

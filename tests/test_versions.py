@@ -84,7 +84,7 @@ sys.stdout.flush()
 KERNELS_RESULT = "2.0 [2.0, 1.0] [0.0, 10.0, 10.0, 0.0] 2"
 
 
-@pytest.mark.parametrize("main_first", [True, False], ids=["main imports first", "sub imports first"])
+@pytest.mark.parametrize("main_first", [True, False], ids=["main first", "sub first"])
 @pytest.mark.parametrize("kind", ["classic", "isolated"])
 def test_kernels_load_into_subinterpreters(kind, main_first):
     # skyloom.kernels keeps its state per module, so every interpreter gets its own; from 3.12 it
