@@ -161,15 +161,19 @@ def cpp(session):
         session.run("ctest", "--test-dir", build, "--output-on-failure")
 
 
-WHEEL_NEEDS = ["skyloom/_cy_utils.pyi", "skyloom/py.typed", "skyloom/__init__.py"]
+WHEEL_NEEDS = [
+    "skyloom/_cy_utils.pyi", "skyloom/kernels.pyi", "skyloom/py.typed", "skyloom/__init__.py",
+]
+WHEEL_MODULES = ["_cy_utils", "kernels"]
 
 
 def check_wheel(path):
     """The files that a wheel must carry: the package, the stub, the marker and the module."""
     names = zipfile.ZipFile(path).namelist()
     missing = [n for n in WHEEL_NEEDS if n not in names]
-    if not any(n.startswith("skyloom/_cy_utils.") and n.endswith(".so") for n in names):
-        missing.append("skyloom/_cy_utils*.so")
+    for module in WHEEL_MODULES:
+        if not any(n.startswith("skyloom/%s." % module) and n.endswith(".so") for n in names):
+            missing.append("skyloom/%s*.so" % module)
     if not any(n.endswith(".dist-info/licenses/LICENSE") for n in names):
         missing.append("*.dist-info/licenses/LICENSE")
     return missing
@@ -203,7 +207,10 @@ def wheels(session):
         session.run(python, "-m", "pip", "install", "-q", "--no-deps", "--target", str(target),
                     fixed, external=True)
         session.run(python, "-c", "import skyloom._cy_utils as m; "
-                    "assert m.trapezoid_integral_cy([0, 1], [0, 2], None, None) == 1.0",
+                    "assert m.trapezoid_integral_cy([0, 1], [0, 2], None, None) == 1.0; "
+                    "import skyloom.kernels as k, array; "
+                    "assert k.trapezoid_integral(array.array('d', [0, 1]), memoryview(b'\\0\\2'), "
+                    "None, None) == 1.0",
                     env={"PYTHONPATH": str(target)}, external=True)
         session.log(fixed)
     if failed:

@@ -1,9 +1,9 @@
 """What a user would write instead of each module function: with numpy (the conversion of the
-lists to arrays included, since the caller holds lists) and in plain Python. The numpy versions
-compute the same things, but not to the bit (numpy sums pairwise and rounds hypot its own way):
-they are here to be timed, not to check results. The plain-Python versions are the tests'
-bit-exact model (tests/surface.py), but for the fit, which a user would accumulate from power
-sums rather than point by point.
+lists to arrays included, since the caller holds lists; float64 arrays are used as they are) and
+in plain Python. The numpy versions compute the same things, but not to the bit (numpy sums
+pairwise and rounds hypot its own way): they are here to be timed, not to check results. The
+plain-Python versions are the tests' bit-exact model (tests/surface.py), but for the fit, which a
+user would accumulate from power sums rather than point by point.
 
 numpy is imported lazily: the suite runs without it and then leaves the numpy column out.
 """
@@ -29,8 +29,8 @@ def numpy_or_none():
 
 
 def trapezoid_np(np, xs, ys, x_lo, x_hi):
-    x = np.array(xs, dtype=float)
-    y = np.array(ys, dtype=float)
+    x = np.asarray(xs, dtype=float)
+    y = np.asarray(ys, dtype=float)
     lo = -DBL_MAX if x_lo is None else float(x_lo)
     hi = DBL_MAX if x_hi is None else float(x_hi)
     inside = (x >= lo) & (x <= hi)
@@ -59,8 +59,8 @@ def to_screen_np(np, x, y, x0, dx, y0, dy, pl, pb, pw, ph, lx, ly):
 
 
 def decimate_np(np, xs, ys, max_pts, *view):
-    x = np.array(xs, dtype=float)
-    y = np.array(ys, dtype=float)
+    x = np.asarray(xs, dtype=float)
+    y = np.asarray(ys, dtype=float)
     n = len(x)
     out_n = min(max_pts, n)
     step = n / out_n if out_n < n else 1.0
@@ -76,8 +76,8 @@ def decimate_np(np, xs, ys, max_pts, *view):
 
 
 def nearest_np(np, mx, my, xs, ys, *view):
-    x = np.array(xs, dtype=float)
-    y = np.array(ys, dtype=float)
+    x = np.asarray(xs, dtype=float)
+    y = np.asarray(ys, dtype=float)
     px, py = to_screen_np(np, x, y, *view)
     sx, sy = np.diff(px), np.diff(py)
     sl2 = sx * sx + sy * sy
@@ -127,8 +127,8 @@ def _rdp_np(np, px, py, tol2):
 
 
 def fn_to_screen_np(np, xs, ys, x0, dx, y0, dy, pl, pb, pw, ph):
-    x = np.array(xs, dtype=float)
-    y = np.array(ys, dtype=float)  # None becomes NaN: the gaps
+    x = np.asarray(xs, dtype=float)
+    y = np.asarray(ys, dtype=float)  # None becomes NaN: the gaps
     px, py = to_screen_np(np, x, y, x0, dx, y0, dy, pl, pb, pw, ph, False, False)
     defined = ~np.isnan(y)
     edges = np.flatnonzero(np.diff(np.concatenate(([False], defined, [False])).astype(np.int8)))
@@ -170,4 +170,5 @@ def polyfit_py(xs, ys, deg):
 def polyfit_np(np, xs, ys, deg):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        return np.polyfit(np.array(xs, dtype=float), np.array(ys, dtype=float), min(deg, 9)).tolist()
+        x, y = np.asarray(xs, dtype=float), np.asarray(ys, dtype=float)
+        return np.polyfit(x, y, min(deg, 9)).tolist()

@@ -1,6 +1,7 @@
 """Shared test helpers: numbers whose conversions run Python code (and may misbehave), traceback
 entries and reference-leak checks. The drivers in tools/ use the numbers too."""
 import gc
+import signal
 import sys
 
 import skyloom._cy_utils as cy
@@ -183,3 +184,14 @@ def leak_check(call, objects, rounds=2000):
     gc.collect()
     assert [sys.getrefcount(o) for o in objects] == before
     assert sys.getallocatedblocks() - blocks < rounds // 10
+
+
+def with_signal(call, handler, delay=0.002):
+    """call() with SIGALRM delivered after delay seconds to handler."""
+    old = signal.signal(signal.SIGALRM, handler)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, delay)
+        return call()
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, old)

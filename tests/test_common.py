@@ -3,9 +3,11 @@ bit, the failures and the traceback line each adds, and no reference leaks."""
 import array
 import math
 
+import numpy as np
 import pytest
 
 import skyloom._cy_utils as cy
+import skyloom.kernels as kernels
 from helpers import Box, FloatSub, Hostile, Raises, Shrinks, assert_entry, entries, leak_check
 from surface import DBL_MAX, key
 
@@ -300,3 +302,58 @@ def test_no_reference_leaks(name, label):
                 raise AssertionError("%s%r did not raise %s" % (name, args, error.__name__))
 
     leak_check(run, objects, rounds)
+
+
+def kernel_leak_data():
+    """skyloom.kernels on lists and on buffers of several kinds: results and every way a call can
+    be refused (mixed kinds, shapes, formats, a short ys, bad numbers) or fail in a list."""
+    xa, ya = array.array("d", range(40)), array.array("d", [i % 7 for i in range(40)])
+    xm = memoryview(array.array("i", range(80)))[::-2]  # strided and reversed
+    yn = np.linspace(0.0, 1.0, 40, dtype=np.float32)
+    square, wrong = np.zeros((4, 10)), np.zeros(40, ">f8")
+    xl, yl = list(map(float, xa)), [Box(v) for v in ya]
+    view = (0.0, 40.0, 0.0, 8.0, 0.0, 100.0, 100.0, 100.0)
+    calls = {
+        "trapezoid_integral": [
+            ((xa, ya, 1.0, None), None), ((xm, yn, None, None), None), ((xl, yl, 2, 30), None),
+            ((xa, yl, None, None), TypeError), ((square, ya, None, None), ValueError),
+            ((xa, wrong, None, None), TypeError), ((xa, ya[:3], None, None), ValueError),
+            ((xa, ya, "lo", None), TypeError), ((xl, [Raises()] * 40, None, None),
+                                                  ZeroDivisionError)],
+        "polyfit": [
+            ((xa, ya, 3), None), ((xm, yn, 12), None), ((xl, yl, 2), None),
+            ((xa, ya, -1), ValueError), ((xa, ya, "2"), TypeError), ((yl, xa, 1), TypeError)],
+        "fn_to_screen": [
+            ((xa, ya) + UNIT, None), ((xm, yn) + UNIT, None), ((xl, yl) + UNIT, None),
+            ((xa, wrong) + UNIT, TypeError), ((xa, ya, "x0") + UNIT[1:], TypeError)],
+        "decimated_to_screen": [
+            ((xa, ya, 9) + view + (1, 0), None), ((xm, yn, 100) + view + (0, 1), None),
+            ((xl, yl, 9) + view + (0, 0), None), ((xa, ya, -1) + view + (0, 0), ValueError),
+            ((xa, ya[:1], 9) + view + (0, 0), ValueError)],
+        "nearest_on_segments": [
+            ((30.0, 40.0, xa, ya) + view + (0, 0), None),
+            ((3.0, 4.0, xm, yn) + view + (1, 1), None),
+            ((30.0, 40.0, xl, yl) + view + (0, 0), None),
+            ((30.0, 40.0, xa, square) + view + (0, 0), ValueError),
+            ((30.0, 40.0, xl, [1.0]) + view + (0, 0), IndexError)],
+    }
+    objects = [xa, ya, xm, yn, square, wrong, xl, yl, yl[3]]
+    return calls, objects
+
+
+@pytest.mark.parametrize("name", sorted(kernel_leak_data()[0]))
+def test_kernels_leak_nothing(name):
+    calls, objects = kernel_leak_data()
+    fn = getattr(kernels, name)
+
+    def run():
+        for args, error in calls[name]:
+            if error is None:
+                fn(*args)
+                continue
+            with pytest.raises(error):
+                fn(*args)
+
+    leak_check(run, objects, 500)
+    # Every buffer was given back: the array can be resized again.
+    objects[0].append(1.0)

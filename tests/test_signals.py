@@ -11,7 +11,7 @@ import time
 import pytest
 
 import skyloom._cy_utils as cy
-from helpers import assert_entry
+from helpers import assert_entry, with_signal
 
 pytestmark = pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs setitimer")
 
@@ -55,17 +55,6 @@ CASES = {
         lambda xs, ys: cy.fn_to_screen_cy(xs, ys, 0.0, 400.0, -1.1, 2.2, 0.0, 300.0, 640.0, 300.0),
         lambda: zigzag(10**4), 228),
 }
-
-
-def with_signal(call, handler, delay=0.002):
-    """call() with SIGALRM delivered after delay seconds to handler."""
-    old = signal.signal(signal.SIGALRM, handler)
-    try:
-        signal.setitimer(signal.ITIMER_REAL, delay)
-        return call()
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, old)
 
 
 @pytest.mark.parametrize("case", sorted(CASES))

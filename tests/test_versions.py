@@ -71,3 +71,37 @@ def test_isolated_subinterpreter_is_refused(main_first):
         "refused: module skyloom._cy_utils does not support loading in subinterpreters",
         "2.0",
     ]
+
+
+KERNELS_IN_SUBINTERPRETER = '''
+import array, sys
+import skyloom.kernels as k
+xs, ys = array.array("d", [0, 1, 2]), array.array("i", [0, 1, 2])
+buf, n = k.decimated_to_screen(memoryview(xs), ys, 2, 0, 2, 0, 2, 0, 10, 10, 10, False, False)
+print(k.trapezoid_integral(xs, ys, None, None), k.polyfit([0, 1], [1, 3], 1), list(buf), n)
+sys.stdout.flush()
+'''
+KERNELS_RESULT = "2.0 [2.0, 1.0] [0.0, 10.0, 10.0, 0.0] 2"
+
+
+@pytest.mark.parametrize("main_first", [True, False], ids=["main first", "sub first"])
+@pytest.mark.parametrize("kind", ["classic", "isolated"])
+def test_kernels_load_into_subinterpreters(kind, main_first):
+    # skyloom.kernels keeps its state per module, so every interpreter gets its own; from 3.12 it
+    # also runs in interpreters that have a GIL of their own.
+    if kind == "isolated" and sys.version_info < (3, 12):
+        pytest.skip("isolated subinterpreters came with 3.12")
+    if kind == "classic":
+        run = "import _testcapi\n_testcapi.run_in_subinterp(%r)" % KERNELS_IN_SUBINTERPRETER
+    else:
+        run = (
+            "try:\n    import _interpreters as interpreters\n"
+            "except ImportError:\n    import _xxsubinterpreters as interpreters\n"
+            "iid = interpreters.create()\n"
+            "interpreters.run_string(iid, %r)\n"
+            "interpreters.destroy(iid)" % KERNELS_IN_SUBINTERPRETER
+        )
+    main = KERNELS_IN_SUBINTERPRETER
+    rc, out, err = run_python((main if main_first else "") + run + "\n" + main)
+    assert rc == 0, err
+    assert out.splitlines() == [KERNELS_RESULT] * (3 if main_first else 2)

@@ -1,0 +1,203 @@
+"""skyloom.kernels on float64 numpy arrays of 10^5, 10^6 and 10^7 points, each row timed in one run
+against the buffer floor (skyloom_bench_floor.read_buffer_pairs: both buffers read once, the bits
+of every value folded), numpy's own way of computing the same thing, and the list function on
+lists of the same values (made beforehand, up to 10^6 points). Then the two checks that are not
+ratios to the floor: decimation reads only the chosen items (10^7 against 10^5 points), and two
+threads calling nearest_on_segments at once against the same two calls one after the other.
+
+    python bench/bench_kernels.py [results.jsonl]
+"""
+import hashlib
+import sys
+import threading
+import time
+
+import numpy as np
+
+from alternatives import decimate_np, fn_to_screen_np, nearest_np
+from harness import Call, measure, report
+from skyloom import _cy_utils as cy
+from skyloom import kernels
+
+try:
+    import skyloom_bench_floor as floor
+except ImportError:
+    sys.exit("skyloom_bench_floor is missing: `make bench` builds it from bench/floor")
+
+SIZES = (10**5, 10**6, 10**7)
+LIST_UP_TO = 10**6
+MAX_PTS = 2000
+RECT = (60.0, 560.0, 1200.0, 500.0)  # pl, pb, pw, ph
+
+# (function, row): the most kernels/floor may be; "speed-up" targets are list/kernels minima.
+TARGETS = {
+    ("trapezoid_integral", 10**7): ("kernels/floor", 2.0),
+    ("polyfit deg=3", 10**7): ("kernels/floor", 3.0),
+    ("nearest_on_segments", 10**6): ("list/kernels", 2.0),
+    ("fn_to_screen", 10**6): ("list/kernels", 1.5),
+}
+CONCURRENT_TARGET = 0.65
+
+
+def walk(n, seed=1):
+    """A random walk over sorted, irregularly spaced x."""
+    rng = np.random.default_rng(seed)
+    x = np.cumsum(0.5 + rng.random(n))
+    return x, np.cumsum(rng.standard_normal(n))
+
+
+def sine(n, seed=2):
+    """Three periods of a sine with NaN gaps at about 1% of the samples."""
+    rng = np.random.default_rng(seed)
+    x = np.linspace(0.0, 6.0 * np.pi, n)
+    y = np.sin(x)
+    y[rng.random(n) < 0.01] = np.nan
+    return x, y
+
+
+def view(x, y):
+    lo, hi = float(np.nanmin(y)), float(np.nanmax(y))
+    return (float(x[0]), float(x[-1] - x[0]), lo, hi - lo) + RECT
+
+
+def cursor(x, y, v):
+    """A few pixels off the curve's middle point."""
+    i = len(x) // 2
+    px = (x[i] - v[0]) / v[1] * v[6] + v[4]
+    py = v[5] - (y[i] - v[2]) / v[3] * v[7]
+    return float(px) + 3.0, float(py) - 4.0
+
+
+def row(n, kernel, numpy_case, list_case, floor_args):
+    cases = {"floor": Call(floor.read_buffer_pairs, *floor_args), "kernels": kernel}
+    if numpy_case is not None:
+        cases["numpy"] = numpy_case
+    if list_case is not None and n <= LIST_UP_TO:
+        cases["list"] = list_case
+    return measure(cases, rounds=9, budget=20.0)
+
+
+def rows_for(n):
+    x, y = walk(n)
+    xl, yl = (x.tolist(), y.tolist()) if n <= LIST_UP_TO else (None, None)
+    v = view(x, y)
+    mx, my = cursor(x, y, v)
+    out = {}
+    out["trapezoid_integral"] = row(
+        n, Call(kernels.trapezoid_integral, x, y, None, None), lambda: np.trapz(y, x),
+        Call(cy.trapezoid_integral_cy, xl, yl, None, None), (x, y))
+    out["polyfit deg=3"] = row(
+        n, Call(kernels.polyfit, x, y, 3), lambda: np.polyfit(x, y, 3),
+        Call(cy.polyfit_cy, xl, yl, 3), (x, y))
+    out["nearest_on_segments"] = row(
+        n, Call(kernels.nearest_on_segments, mx, my, x, y, *v, False, False),
+        lambda: nearest_np(np, mx, my, x, y, *v, False, False),
+        Call(cy.nearest_on_segments_cy, mx, my, xl, yl, *v, False, False), (x, y))
+    out["decimated_to_screen"] = row(
+        n, Call(kernels.decimated_to_screen, x, y, MAX_PTS, *v, False, False),
+        lambda: decimate_np(np, x, y, MAX_PTS, *v, False, False),
+        Call(cy.decimated_to_screen_cy, xl, yl, MAX_PTS, *v, False, False), (x, y))
+    sx, sy = sine(n)
+    sv = view(sx, sy)[:8]
+    gaps = [None if t != t else t for t in sy.tolist()] if n <= LIST_UP_TO else None
+    out["fn_to_screen"] = row(
+        n, Call(kernels.fn_to_screen, sx, sy, *sv),
+        (lambda: fn_to_screen_np(np, sx, sy, *sv)) if n <= LIST_UP_TO else None,
+        Call(cy.fn_to_screen_cy, sx.tolist() if gaps else None, gaps, *sv), (sx, sy))
+    return out
+
+
+class Pair:
+    """Two threads that each run a job `calls` times whenever run(job) is called."""
+
+    def __init__(self, calls):
+        self.calls, self.job = calls, None
+        self.go, self.done = threading.Barrier(3), threading.Barrier(3)
+        self.pool = [threading.Thread(target=self.work) for _ in range(2)]
+        for t in self.pool:
+            t.start()
+
+    def work(self):
+        while True:
+            self.go.wait()
+            if self.job is None:
+                return
+            for _ in range(self.calls):
+                self.job()
+            self.done.wait()
+
+    def run(self, job):
+        self.job = job
+        self.go.wait()
+        self.done.wait()
+
+    def close(self):
+        self.job = None
+        self.go.wait()
+        for t in self.pool:
+            t.join()
+
+
+def concurrent_nearest(n=10**6, calls=4):
+    """Seconds for two threads each making `calls` nearest_on_segments calls on the same arrays
+    at once, and for the same 2 * calls calls in one thread (medians of interleaved rounds). The
+    control, timed in the same rounds: hashing 16 MB, a C loop that also runs without the lock,
+    which shows how much of a second core the machine gives at the time."""
+    x, y = walk(n)
+    v = view(x, y)
+    mx, my = cursor(x, y, v)
+    args = (mx, my, x, y) + v + (False, False)
+    data = bytes(16 * 2**20)
+    jobs = {"nearest": lambda: kernels.nearest_on_segments(*args),
+            "sha256": lambda: hashlib.sha256(data).digest()}
+    pair = Pair(calls)
+
+    def in_turn(job):
+        return lambda: [job() for _ in range(2 * calls)]
+
+    cases = {}
+    for name, job in jobs.items():
+        cases[name + " in turn"] = in_turn(job)
+        cases[name + " two threads"] = lambda job=job: pair.run(job)
+    try:
+        return measure(cases, rounds=15)
+    finally:
+        pair.close()
+
+
+def main(out=None):
+    results = {}
+    for n in SIZES:
+        for name, times in rows_for(n).items():
+            results[name, n] = times
+    for name in sorted({k[0] for k in results}):
+        report("kernels.%s on float64 arrays (floor: read_buffer_pairs)" % name,
+               [("n=%d" % n, results[name, n]) for n in SIZES], out=out)
+    dec = [results["decimated_to_screen", n]["kernels"] for n in SIZES]
+    conc = concurrent_nearest()
+    report("two threads against in turn, 4 calls each: nearest_on_segments (10^6), sha256 (16 MB)",
+           [(name, {k: conc[name + " " + k] for k in ("in turn", "two threads")})
+            for name in ("nearest", "sha256")], floor="in turn", out=out)
+    print("targets")
+    for (name, n), (kind, limit) in TARGETS.items():
+        t = results[name, n]
+        if kind == "kernels/floor":
+            got, ok = t["kernels"] / t["floor"], t["kernels"] / t["floor"] <= limit
+            print("  %-22s n=%-9d kernels/floor %6.2fx  (at most %.1fx)  %s" % (
+                name, n, got, limit, "met" if ok else "MISSED"))
+        else:
+            got = t["list"] / t["kernels"]
+            print("  %-22s n=%-9d list/kernels  %6.2fx  (at least %.1fx) %s" % (
+                name, n, got, limit, "met" if got >= limit else "MISSED"))
+    print("  %-22s 10^7 / 10^5 time %.2fx (reads only the %d chosen items: about 1x)" % (
+        "decimated_to_screen", dec[2] / dec[0], MAX_PTS))
+    ratio = conc["nearest two threads"] / conc["nearest in turn"]
+    control = conc["sha256 two threads"] / conc["sha256 in turn"]
+    print("  %-22s two threads / in turn %.2fx  (at most %.2fx)  %s; hashing, the machine's own: "
+          "%.2fx" % ("nearest concurrent", ratio, CONCURRENT_TARGET,
+                     "met" if ratio <= CONCURRENT_TARGET else "MISSED", control))
+    sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main(sys.argv[1] if len(sys.argv) > 1 else None)

@@ -1,0 +1,325 @@
+"""The kernels of ``skyloom._cy_utils`` on lists or on numeric buffers read in place.
+
+Each function takes the parameters of its ``_cy`` counterpart, in the same order and with the
+same names, returns the same types and follows the same numeric rules: on buffers its result is,
+bit for bit, what the ``_cy`` function returns on lists holding the same values as Python floats.
+See ``skyloom._cy_utils`` for the mapping to pixels and the view window.
+
+Rules shared by all five functions:
+
+- Every parameter is positional-or-keyword and required.
+- The two series of a call (``xs, ys``, or ``xn, yn`` for the fit) are either both exact lists
+  (``list`` or None), which behave exactly as in ``skyloom._cy_utils`` (the same conversions,
+  the same errors), or both objects exporting a one-dimensional buffer: numpy arrays,
+  ``array.array``, ``memoryview``, read-only ones too, with any stride (negative ones such as
+  ``a[::-3]``, a column of a 2-D array), items at any alignment. Mixing a list and a buffer raises
+  TypeError.
+- Buffer items: format ``d``, ``f`` or ``e`` (float64, float32, float16) or the integers ``b h i
+  l q n`` and ``B H I L Q N``, in native byte order (no prefix, ``@`` or ``=``). Each item is
+  taken as ``float()`` takes it (integers correctly rounded). Any other format (``>d``, ``?``,
+  complex, objects, structures) raises TypeError naming the parameter and the format found; a
+  buffer that is not one-dimensional raises ValueError naming its shape; an object exporting no
+  buffer raises TypeError. A ``ys`` buffer shorter than ``xs`` raises ValueError before anything
+  is read; a longer one is read to the length of ``xs``. Buffers are never copied.
+- In ``fn_to_screen`` a NaN in a ``ys`` buffer marks a gap, as None does in a list.
+- The interpreter lock: with buffers of 2**14 points or more a call reads and computes with the
+  lock released, so other threads run meanwhile; it takes the lock back about every 2**18 points
+  read so that Ctrl-C and other signal handlers run (a handler's exception ends the call). The
+  buffers stay exported until the call returns (an ``array.array`` cannot be resized meanwhile).
+  Another thread writing into the buffers during a call makes the result unspecified, never a
+  crash. With lists the lock is held throughout, as in ``skyloom._cy_utils``.
+- Subinterpreters: the module keeps its state per module, so it loads into any number of
+  interpreters, including those with a GIL of their own (CPython 3.12 and later).
+- Counts are 32-bit: a series of more than 2**31 - 1 items raises OverflowError.
+- MemoryError is raised when memory runs out; no partial result is left.
+"""
+
+from array import array
+from typing import Any, Dict, SupportsFloat, SupportsIndex, SupportsInt, TypeVar, Union
+
+from typing_extensions import Buffer, Protocol
+
+class _NumpyArray(Protocol):
+    # numpy arrays, which export their buffer but whose older stubs do not say so.
+    @property
+    def __array_interface__(self) -> Dict[str, Any]: ...
+
+# A one-dimensional numeric buffer.
+_Buffer = Union[Buffer, _NumpyArray]
+# What the float conversion accepts: a float, an int, or anything with __float__ or __index__.
+_Real = Union[SupportsFloat, SupportsIndex]
+_X = TypeVar("_X", bound=_Real)
+_Y = TypeVar("_Y", bound=_Real)
+_XG = TypeVar("_XG", bound=Union[_Real, None])
+_YG = TypeVar("_YG", bound=Union[_Real, None])
+
+def nearest_on_segments(
+    mx: _Real,
+    my: _Real,
+    xs: _Buffer | list[_X] | None,
+    ys: _Buffer | list[_Y] | None,
+    x0: _Real,
+    dx: _Real,
+    y0: _Real,
+    dy: _Real,
+    pl: _Real,
+    pb: _Real,
+    pw: _Real,
+    ph: _Real,
+    lx: object,
+    ly: object,
+) -> tuple[float, float, float] | None:
+    """The point of a drawn series nearest to a screen position, and its distance in pixels.
+
+    As ``skyloom._cy_utils.nearest_on_segments_cy``: every vertex is mapped to pixels (linear or
+    base-10 logarithmic axes, clamped to +-1e6), the distance from (mx, my) to each segment is
+    measured in pixels, the first of the nearest segments wins, and the point returned is
+    interpolated in data units at the fraction found in pixel space.
+
+    Args:
+        mx: x of the query position (e.g. the cursor), in pixels.
+        my: y of the query position, in pixels (growing downwards).
+        xs: x of the vertices, in data units: a list or a buffer.
+        ys: y of the vertices, in data units: of the same kind as ``xs``, at least as long.
+        x0: data x at the left edge of the plot; log10 of it (decades) when ``lx`` is true.
+        dx: data span across the plot's width; in decades when ``lx`` is true.
+        y0: data y at the bottom edge of the plot; log10 of it (decades) when ``ly`` is true.
+        dy: data span across the plot's height; in decades when ``ly`` is true.
+        pl: pixel x of the plot's left edge.
+        pb: pixel y of the plot's bottom edge.
+        pw: plot width in pixels.
+        ph: plot height in pixels.
+        lx: truth value; true makes the x axis base-10 logarithmic.
+        ly: truth value; true makes the y axis base-10 logarithmic.
+
+    Returns:
+        None when ``xs`` is empty. Otherwise ``(x, y, distance)``: the nearest point in data
+        units and its distance from (mx, my) in pixels; ``(0.0, 0.0, 1.7976931348623157e308)``
+        when no segment has a finite distance.
+
+    Raises:
+        TypeError: a list and a buffer mixed; a buffer of an unsupported format or an object
+            that is neither; for lists, as ``nearest_on_segments_cy``; a number or a truth value
+            that cannot be converted.
+        ValueError: a buffer that is not one-dimensional, or a ``ys`` buffer shorter than ``xs``.
+        IndexError: a ``ys`` list shorter than ``xs``, or a list that shrinks during the call.
+        OverflowError: more than 2**31 - 1 items.
+        MemoryError: no memory for the working storage.
+    """
+
+def decimated_to_screen(
+    xs: _Buffer | list[_X] | None,
+    ys: _Buffer | list[_Y] | None,
+    max_pts: SupportsInt,
+    x0: _Real,
+    dx: _Real,
+    y0: _Real,
+    dy: _Real,
+    pl: _Real,
+    pb: _Real,
+    pw: _Real,
+    ph: _Real,
+    lx: object,
+    ly: object,
+) -> tuple[array[float], int]:
+    """A long data series strided down to a screen polyline of at most ``max_pts`` points.
+
+    As ``skyloom._cy_utils.decimated_to_screen_cy``: with ``n = len(xs) > max_pts`` the points
+    at ``int(i * (n / max_pts))`` for ``i = 0 .. max_pts - 2`` and the last point are kept,
+    otherwise every point; each is mapped to pixels. Only the kept items are read, so the time
+    depends on ``max_pts``, not on ``n``.
+
+    Args:
+        xs: x values of the series, in data units: a list or a buffer.
+        ys: y values in data units: of the same kind as ``xs``, at least as long.
+        max_pts: the most points to return; a signed 32-bit integer, not negative.
+        x0: data x at the left edge of the plot; log10 of it (decades) when ``lx`` is true.
+        dx: data span across the plot's width; in decades when ``lx`` is true.
+        y0: data y at the bottom edge of the plot; log10 of it (decades) when ``ly`` is true.
+        dy: data span across the plot's height; in decades when ``ly`` is true.
+        pl: pixel x of the plot's left edge.
+        pb: pixel y of the plot's bottom edge (pixel y grows downwards).
+        pw: plot width in pixels.
+        ph: plot height in pixels.
+        lx: truth value; true makes the x axis base-10 logarithmic.
+        ly: truth value; true makes the y axis base-10 logarithmic.
+
+    Returns:
+        ``(buf, out_n)``: ``buf`` an ``array.array('d')`` of ``2 * out_n`` interleaved pixel
+        coordinates x, y, x, y, ...; ``out_n = min(max_pts, len(xs))``.
+
+    Raises:
+        TypeError: a list and a buffer mixed; a buffer of an unsupported format or an object
+            that is neither; for lists, as ``decimated_to_screen_cy``; a number, ``max_pts`` or
+            a truth value that cannot be converted.
+        ValueError: ``max_pts`` is negative; a buffer that is not one-dimensional, or a ``ys``
+            buffer shorter than ``xs``.
+        IndexError: a ``ys`` list shorter than ``xs``, or a list that shrinks during the call.
+        OverflowError: ``max_pts`` outside the signed 32-bit range, or more than 2**31 - 1
+            items.
+        MemoryError: no memory for the result.
+    """
+
+def trapezoid_integral(
+    xs: _Buffer | list[_X] | None,
+    ys: _Buffer | list[_Y] | None,
+    x_lo: _Real | None,
+    x_hi: _Real | None,
+) -> float:
+    """The trapezoid integral of the series y(x) over the x window [x_lo, x_hi].
+
+    As ``skyloom._cy_utils.trapezoid_integral_cy``: a segment adds
+    ``((x[i] - x[i-1]) * (y[i-1] + y[i])) * 0.5`` when both of its x values lie in the window,
+    summed in index order; nothing is interpolated at the window's edges.
+
+    Args:
+        xs: x values of the series, in data units: a list or a buffer.
+        ys: y values in data units: of the same kind as ``xs``, at least as long.
+        x_lo: lower end of the window in data units, or None to leave it open.
+        x_hi: upper end of the window in data units, or None to leave it open.
+
+    Returns:
+        The integral as a float, in x units times y units; 0.0 for fewer than two points or
+        when no segment lies in the window.
+
+    Raises:
+        TypeError: a list and a buffer mixed; a buffer of an unsupported format or an object
+            that is neither; for lists, as ``trapezoid_integral_cy``; a bound that cannot be
+            converted.
+        ValueError: a buffer that is not one-dimensional, or a ``ys`` buffer shorter than ``xs``.
+        IndexError: a ``ys`` list shorter than ``xs``, or a list that shrinks during the call.
+        OverflowError: more than 2**31 - 1 items.
+        MemoryError: no memory for the working storage.
+    """
+
+def fn_to_screen(
+    xs: _Buffer | list[_XG] | None,
+    ys: _Buffer | list[_YG] | None,
+    x0: _Real,
+    dx: _Real,
+    y0: _Real,
+    dy: _Real,
+    pl: _Real,
+    pb: _Real,
+    pw: _Real,
+    ph: _Real,
+) -> tuple[array[float], int]:
+    """A sampled curve with gaps to a thinned, gap-separated screen polyline (linear axes).
+
+    As ``skyloom._cy_utils.fn_to_screen_cy``: the defined samples are mapped to pixels, cut into
+    runs at the gaps, each run thinned to half a pixel, and the runs packed one after another
+    with the pair (1e308, 1e308) between two of them. A gap is a None in a ``ys`` list or a NaN
+    in a ``ys`` buffer.
+
+    Args:
+        xs: x values of the samples, in data units: a list or a buffer.
+        ys: y values in data units, a gap where the curve is undefined: of the same kind as
+            ``xs``, at least as long.
+        x0: data x at the left edge of the plot.
+        dx: data span across the plot's width.
+        y0: data y at the bottom edge of the plot.
+        dy: data span across the plot's height.
+        pl: pixel x of the plot's left edge.
+        pb: pixel y of the plot's bottom edge (pixel y grows downwards).
+        pw: plot width in pixels.
+        ph: plot height in pixels.
+
+    Returns:
+        ``(buf, out_n)``: ``buf`` an ``array.array('d')`` of ``2 * len(xs)`` items whose first
+        ``2 * out_n`` hold the polyline as interleaved pixel pairs, the rest 0.0.
+
+    Raises:
+        TypeError: a list and a buffer mixed; a buffer of an unsupported format or an object
+            that is neither; for lists, as ``fn_to_screen_cy``; a number that cannot be
+            converted.
+        ValueError: a buffer that is not one-dimensional, or a ``ys`` buffer shorter than ``xs``.
+        IndexError: a ``ys`` list shorter than ``xs``, or a list that shrinks during the call.
+        OverflowError: more than 2**31 - 1 items.
+        MemoryError: no memory for the result or the working storage.
+    """
+
+def polyfit(
+    xn: _Buffer | list[_X] | None, yn: _Buffer | list[_Y] | None, deg: SupportsInt
+) -> list[float]:
+    """The least-squares polynomial of degree ``deg`` (at most 9) through (xn[i], yn[i]).
+
+    As ``skyloom._cy_utils.polyfit_cy``: the normal equations of the Vandermonde matrix, summed
+    point by point in index order, solved by Gauss-Jordan elimination with partial pivoting; a
+    column whose pivot is exactly 0.0 is skipped.
+
+    Args:
+        xn: x of the points, in data units: a list or a buffer.
+        yn: y of the points, in data units: of the same kind as ``xn``, at least as long.
+        deg: the polynomial degree; a signed 32-bit integer. 9 or more is fitted as 9.
+
+    Returns:
+        A new list of ``min(deg + 1, 10)`` floats, highest power first; zeros for no points, and
+        ``[]`` for a negative ``deg`` with no points.
+
+    Raises:
+        TypeError: a list and a buffer mixed; a buffer of an unsupported format or an object
+            that is neither; for lists, as ``polyfit_cy``; ``deg`` that cannot be converted.
+        ValueError: ``deg`` is negative and ``xn`` is not empty; a buffer that is not
+            one-dimensional, or a ``yn`` buffer shorter than ``xn``.
+        IndexError: a ``yn`` list shorter than ``xn``, or a list that shrinks during the call.
+        OverflowError: ``deg`` outside the signed 32-bit range, or more than 2**31 - 1 items.
+        MemoryError: no memory for the result.
+    """
+
+def m4_to_screen(
+    xs: _Buffer | list[_X] | None,
+    ys: _Buffer | list[_Y] | None,
+    x0: _Real,
+    dx: _Real,
+    y0: _Real,
+    dy: _Real,
+    pl: _Real,
+    pb: _Real,
+    pw: _Real,
+    ph: _Real,
+    lx: object,
+    ly: object,
+    *,
+    x_sorted: object = False,
+) -> tuple[array[float], int]:
+    """A long series decimated to the points that draw exactly its pixels.
+
+    Each point is mapped as ``decimated_to_screen`` maps it. Of every run of consecutive points
+    in one pixel column (``int(px)``) the first, the lowest, the highest and the last are kept
+    (ties: the earliest); of every run off the plot to one side (``int(px) < int(pl)`` or
+    ``int(px) > int(pl + pw)``), the first and the last. A point with a NaN coordinate inside the
+    plot's columns is kept alone. Drawn as one polyline by a rasteriser that truncates
+    coordinates, the kept points light inside the plot's columns exactly the pixels that all the
+    points light. Kept points stay in input order; unsorted x only makes more runs.
+
+    Args:
+        xs: x values of the series, in data units: a list or a buffer.
+        ys: y values in data units: of the same kind as ``xs``, at least as long.
+        x0: data x at the left edge of the plot; log10 of it (decades) when ``lx`` is true.
+        dx: data span across the plot's width; in decades when ``lx`` is true.
+        y0: data y at the bottom edge of the plot; log10 of it (decades) when ``ly`` is true.
+        dy: data span across the plot's height; in decades when ``ly`` is true.
+        pl: pixel x of the plot's left edge.
+        pb: pixel y of the plot's bottom edge (pixel y grows downwards).
+        pw: plot width in pixels.
+        ph: plot height in pixels.
+        lx: truth value; true makes the x axis base-10 logarithmic.
+        ly: truth value; true makes the y axis base-10 logarithmic.
+        x_sorted: truth value, keyword only; true promises that ``xs`` ascends (no NaN): the
+            visible part and the column boundaries are then found by bisection and only what
+            the view shows is read. A broken promise gives another polyline, never a crash.
+
+    Returns:
+        ``(buf, count)``: ``buf`` an ``array.array('d')`` of exactly ``2 * count`` interleaved
+        pixel coordinates x, y, x, y, ...
+
+    Raises:
+        TypeError: a list and a buffer mixed; a buffer of an unsupported format or an object
+            that is neither; a number or truth value that cannot be converted; for lists, an
+            item's own conversion error.
+        ValueError: a buffer that is not one-dimensional, or a ``ys`` buffer shorter than
+            ``xs``.
+        IndexError: a ``ys`` list shorter than ``xs``, or a list that shrinks during the call.
+        OverflowError: more than 2**31 - 1 items.
+        MemoryError: no memory for the kept points or the result.
+    """

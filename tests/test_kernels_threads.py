@@ -1,0 +1,197 @@
+"""skyloom.kernels and other threads: a long call on buffers lets other threads run, keeps its
+buffers exported until it returns, survives another thread writing into them (the ASan build
+runs this file too), and ends promptly with a signal handler's exception."""
+import array
+import signal
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import skyloom.kernels as kernels
+from helpers import with_signal
+
+N = 10**7
+VIEW = (0.0, float(N), -1.1, 2.2, 10.0, 300.0, 640.0, 280.0)
+
+
+def walk(n):
+    x = np.arange(n, dtype=np.float64)
+    return x, np.sin(x * (6.0 / n)) * np.cos(x * 0.37)
+
+
+# Each long call on (xs, ys): what it returns is checked by kind only, since another thread may
+# be changing the values.
+CALLS = {
+    "trapezoid_integral": lambda x, y: kernels.trapezoid_integral(x, y, None, None),
+    "polyfit": lambda x, y: kernels.polyfit(x, y, 3),
+    "nearest_on_segments": lambda x, y: kernels.nearest_on_segments(
+        320.0, 150.0, x, y, *VIEW, False, False),
+    "decimated_to_screen": lambda x, y: kernels.decimated_to_screen(x, y, 2**16, *VIEW, 0, 0),
+}
+
+
+def test_a_list_call_keeps_the_lock():
+    # With lists the lock is held throughout: another thread that notes the time as often as it
+    # can notes nothing in the middle half of the call (with a short switch interval, a switch
+    # just before or after the call cannot reach it).
+    x, y = walk(10**6)
+    xs, ys = x.tolist(), y.tolist()
+    stamps, stop = [], threading.Event()
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-4)
+
+    def spin():
+        while not stop.is_set():
+            stamps.append(time.perf_counter())
+
+    t = threading.Thread(target=spin)
+    t.start()
+    try:
+        time.sleep(0.01)
+        t0 = time.perf_counter()
+        kernels.polyfit(xs, ys, 9)
+        t1 = time.perf_counter()
+    finally:
+        stop.set()
+        t.join()
+        sys.setswitchinterval(interval)
+    q = (t1 - t0) / 4
+    assert [s for s in stamps if t0 + q < s < t1 - q] == []
+
+
+M = 4 * 10**6
+# Calls on array.array buffers of M points, slow enough for another thread to get a turn.
+ON_ARRAYS = {
+    "trapezoid_integral": lambda x, y: kernels.trapezoid_integral(x, y, None, None),
+    "polyfit": lambda x, y: kernels.polyfit(x, y, 9),
+    "nearest_on_segments": lambda x, y: kernels.nearest_on_segments(
+        320.0, 150.0, x, y, 0.0, 7.0, -1.0, 1.0, 10.0, 300.0, 640.0, 280.0, True, True),
+    "decimated_to_screen": lambda x, y: kernels.decimated_to_screen(x, y, 2**20, *VIEW, 0, 0),
+    "fn_to_screen": lambda x, y: kernels.fn_to_screen(x, y, *VIEW),
+}
+
+
+@pytest.mark.parametrize("name", sorted(ON_ARRAYS))
+def test_other_threads_run_while_the_buffers_stay_exported(name):
+    # Another thread keeps resizing xs: it fails only while a call holds the buffer, and it can
+    # only try during a call when the call has released the lock.
+    xs = array.array("d", range(M))
+    ys = array.array("d", range(M + 1))  # room for xs growing by one between calls
+    errors, done = [], threading.Event()
+
+    def resize():
+        while not done.is_set():
+            try:
+                xs.append(0.0)
+                xs.pop()
+            except BufferError as e:
+                errors.append(str(e))
+                return
+
+    t = threading.Thread(target=resize)
+    t.start()
+    try:
+        for _ in range(100):  # until the other thread has had its turn during a call
+            ON_ARRAYS[name](xs, ys)
+            if errors:
+                break
+    finally:
+        done.set()
+        t.join()
+    assert errors == ["cannot resize an array that is exporting buffers"]
+    xs.append(1.0)  # given back when the call returned
+
+
+@pytest.mark.parametrize("name", sorted(CALLS) + ["fn_to_screen"])
+def test_another_thread_writing_into_the_buffers(name):
+    n = 10**5 if name == "fn_to_screen" else 10**6
+    x, y = walk(n)
+    done = threading.Event()
+
+    def scribble():
+        k = 0
+        while not done.is_set():
+            k += 1
+            np.negative(y, out=y)  # numpy releases the lock for large arrays too
+            y[k % 7 :: 7] = np.nan if k % 2 else 1e300
+            np.add(x, 1e-3 * (-1) ** k, out=x)
+            x[k % 5 :: 97] = -np.inf
+
+    t = threading.Thread(target=scribble)
+    t.start()
+    try:
+        for _ in range(5):
+            if name == "fn_to_screen":
+                buf, count = kernels.fn_to_screen(x, y, *VIEW)
+                assert len(buf) == 2 * n and 0 <= count <= n
+                continue
+            r = CALLS[name](x, y)
+            if name == "polyfit":
+                assert len(r) == 4 and all(isinstance(c, float) for c in r)
+            elif name == "decimated_to_screen":
+                assert len(r[0]) == 2 * 2**16 and r[1] == 2**16
+            elif name == "nearest_on_segments":
+                assert len(r) == 3
+            else:
+                assert isinstance(r, float)
+    finally:
+        done.set()
+        t.join()
+
+
+class Interrupted(Exception):
+    pass
+
+
+def zigzag(n):
+    """Samples 2 pixels apart with alternating signs: the simplification's quadratic worst case."""
+    i = np.arange(n, dtype=np.float64)
+    return i, (1.0 - 0.5 * i / n) * np.where(i % 2 == 1, -1.0, 1.0)
+
+
+ZIGZAG_VIEW = (0.0, 400.0, -1.1, 2.2, 0.0, 300.0, 640.0, 300.0)
+# Seconds of work each would take uninterrupted (10^8 points read with a stride of 0 from one
+# number, or a quadratic simplification); the lock is released for all of them.
+LONG = {
+    "trapezoid_integral": lambda x, y: kernels.trapezoid_integral(x, y, None, None),
+    "polyfit": lambda x, y: kernels.polyfit(x, y, 9),
+    "nearest_on_segments": lambda x, y: kernels.nearest_on_segments(
+        1.0, 2.0, x, y, *VIEW, True, False),
+    "fn_to_screen": lambda x, y: kernels.fn_to_screen(x, y, *ZIGZAG_VIEW),
+}
+
+
+def long_inputs(name):
+    if name == "fn_to_screen":
+        return zigzag(10**5)
+    one = np.broadcast_to(np.float64(1.5), (10**8,))
+    return one, one
+
+
+@pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs setitimer")
+@pytest.mark.parametrize("name", sorted(LONG))
+def test_signal_handler_exception_ends_a_long_buffer_call(name):
+    x, y = long_inputs(name)
+    fired = []
+
+    def handler(*_):
+        fired.append(time.monotonic())
+        raise Interrupted
+
+    refs = sys.getrefcount(x), sys.getrefcount(y)
+    with pytest.raises(Interrupted):
+        with_signal(lambda: LONG[name](x, y), handler, 0.05)
+    assert time.monotonic() - fired[0] < 0.25
+    assert (sys.getrefcount(x), sys.getrefcount(y)) == refs
+
+
+@pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs setitimer")
+def test_signal_handler_that_returns_changes_nothing():
+    x, y = walk(4 * 10**6)
+    want = kernels.polyfit(x, y, 5)
+    fired = []
+    got = with_signal(lambda: kernels.polyfit(x, y, 5), lambda *_: fired.append(1), 0.002)
+    assert fired and got == want
