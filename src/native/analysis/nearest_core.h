@@ -123,14 +123,20 @@ Stop scan(Source& s, std::int32_t n, const Mapping& map, double mx, double my, V
   return map.with_axes([&](auto axes) {
     double* const pxb = s.work(0);
     double* const pyb = s.work(1);
-    Vertex a = v0;
+    Vertex carried = v0;
     return for_each_block(s, 1, n, [&](const double* x, const double* y, std::int32_t m, auto) {
       map.split(axes, x, y, m, pxb, pyb);
+      // The running state in locals, so that it stays in registers over the block.
+      const double qx = mx, qy = my;
+      Vertex a = carried;
+      Best b = best;
       for (std::int32_t k = 0; k < m; ++k) {
-        const Vertex b{x[k], y[k], pxb[k], pyb[k]};
-        visit(mx, my, a, b, best);
-        a = b;
+        const Vertex v{x[k], y[k], pxb[k], pyb[k]};
+        visit(qx, qy, a, v, b);
+        a = v;
       }
+      carried = a;
+      best = b;
     });
   });
 }
