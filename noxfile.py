@@ -93,16 +93,17 @@ def without_clones(session, path):
         session.error("%s carries AVX2 clones: %s" % (path, clones[:3]))
 
 
-# The reference version, which `make test` runs as it is, runs here with the interpreter's debug
-# allocator, which checks the bounds of every block and catches its use after free.
-# The other versions repeat the reference run with fewer random examples each.
+# `make test` runs the reference version with the random tests' full example counts; the sessions
+# repeat it with fewer examples each, the reference one with the interpreter's debug allocator,
+# which checks the bounds of every block and catches its use after free.
 QUICK = {"SKYLOOM_EXAMPLES": "25"}
 for v in VERSIONS:
-    suite_session("tests-" + v, v, test_env={"PYTHONMALLOC": "debug"} if v == REFERENCE else QUICK)
+    env = {"PYTHONMALLOC": "debug", **QUICK} if v == REFERENCE else QUICK
+    suite_session("tests-" + v, v, test_env=env)
 
 # Portability of the sources: the module built by clang, and built with the vector code and its
 # AVX2 clones switched off (simd.h's plain loops), whose results the suite checks to the bit.
-suite_session("clang", REFERENCE, build_env={"CXX": "clang++"}, system=["clang"],
+suite_session("clang", REFERENCE, build_env={"CXX": "clang++"}, test_env=QUICK, system=["clang"],
               check=built_by_clang)
 suite_session("no-simd", REFERENCE, defines=["SKYLOOM_SIMD=OFF"], check=without_clones)
 
@@ -231,4 +232,4 @@ def sdist(session):
     session.install("--no-cache-dir", "skyloom[test] @ file://" + os.path.abspath(archive))
     session.run("tar", "-xzf", archive, "-C", "build/sdist-check", external=True)
     with session.chdir(archive[: -len(".tar.gz")]):
-        session.run("python", "-m", "pytest", "-q", "-p", "no:cacheprovider", "tests")
+        session.run("python", "-m", "pytest", "-q", "-p", "no:cacheprovider", "tests", env=QUICK)
