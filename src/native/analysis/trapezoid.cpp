@@ -17,15 +17,6 @@ namespace L = lines::trapezoid_integral;
 
 enum Arg { kXs, kYs, kXLo, kXHi };
 
-// A window bound: None leaves that end open at the largest finite double.
-bool bound_value(PyObject* o, double open, double& out) noexcept {
-  if (o == Py_None) {
-    out = open;
-    return true;
-  }
-  return to_double(o, out);
-}
-
 PyObject* trapezoid_integral(const Value* a) noexcept {
   const FunctionDef& def = kTrapezoidIntegral;
   std::int32_t n;
@@ -33,8 +24,8 @@ PyObject* trapezoid_integral(const Value* a) noexcept {
   if (n < 2) return zero_float();
 
   double lo, hi;
-  if (!bound_value(a[kXLo].o, -DBL_MAX, lo)) return fail(def, L::kLow);
-  if (!bound_value(a[kXHi].o, DBL_MAX, hi)) return fail(def, L::kHigh);
+  if (!to_bound(a[kXLo].o, -DBL_MAX, lo)) return fail(def, L::kLow);
+  if (!to_bound(a[kXHi].o, DBL_MAX, hi)) return fail(def, L::kHigh);
 
   Series s(a[kXs].o, a[kYs].o, "xs", "ys", n);
   ListSource src(s);  // visited point by point: no scratch

@@ -46,6 +46,16 @@ inline bool to_flag(PyObject* o, int& out) noexcept {
   return true;
 }
 
+// A window bound: None leaves that end open at `open` (the largest finite double, signed);
+// anything else is converted to a double.
+inline bool to_bound(PyObject* o, double open, double& out) noexcept {
+  if (o == Py_None) {
+    out = open;
+    return true;
+  }
+  return to_double(o, out);
+}
+
 // The list type test: exactly a list, or None. Raises the argument-type TypeError otherwise.
 bool list_type_error(const char* param, PyObject* o) noexcept;
 inline bool is_number_list(const char* param, PyObject* o) noexcept {

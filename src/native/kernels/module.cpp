@@ -86,15 +86,6 @@ bool mapping(PyObject* const* a, PyObject* lx, PyObject* ly, Mapping& m) noexcep
   return (lx == nullptr || to_flag(lx, m.lx)) && (ly == nullptr || to_flag(ly, m.ly));
 }
 
-// A window bound: None leaves that end open at the largest finite double.
-bool bound_value(PyObject* o, double open, double& out) noexcept {
-  if (o == Py_None) {
-    out = open;
-    return true;
-  }
-  return to_double(o, out);
-}
-
 #define SIGNATURE(var, fname, ...)                      \
   constexpr const char* var##_params[] = {__VA_ARGS__}; \
   constexpr Signature var = {fname, var##_params, static_cast<int>(std::size(var##_params)), 0}
@@ -122,7 +113,7 @@ PyObject* trapezoid_integral(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   if (!series_length(series, a[0], n)) return nullptr;
   if (n < 2) return PyFloat_FromDouble(0.0);
   double lo, hi;
-  if (!bound_value(a[2], -DBL_MAX, lo) || !bound_value(a[3], DBL_MAX, hi)) return nullptr;
+  if (!to_bound(a[2], -DBL_MAX, lo) || !to_bound(a[3], DBL_MAX, hi)) return nullptr;
 
   Trapezoid t{lo, hi};
   const Stop stop = with_source(series, a[0], a[1], "xs", "ys", n, n, 0,
