@@ -56,32 +56,8 @@ inline void key4(const v4& c, double lo, double hi, v4& k) noexcept {
   k = select(c < lo, v4(kLeft), select(c > hi, v4(kRight), c));
 }
 
-}  // namespace
-
-SKYLOOM_CLONES void column_keys(double* px, const double* py, std::int32_t m, double lo,
-                                double hi) noexcept {
-  std::int32_t t = 0;
-  const v4 zero = 0.0;
-  for (; t + 4 <= m; t += 4) {
-    v4 p, q;
-    load4(px + t, p);
-    load4(py + t, q);
-    // NaN lanes zeroed for the truncation, then restored.
-    v4 c, k;
-    trunc4(select(p == p, p, zero), c);
-    key4(c, lo, hi, k);
-    const v4 r = select(p == p, select(k == c, c + (q - q), k), p);
-    r.store(px + t);
-  }
-  for (; t < m; ++t) {
-    const double c = std::trunc(px[t]);
-    const double q = py[t];
-    // q - q is 0, or NaN when py is (py is clamped: never infinite); NaN c stays NaN.
-    px[t] = c < lo ? kLeft : (c > hi ? kRight : c + (q - q));
-  }
-}
-
-SKYLOOM_CLONES bool extremes(const double* v, std::int32_t m, double& mn, double& mx) noexcept {
+// The body of extremes(), inlined into each clone.
+inline bool extremes_of(const double* v, std::int32_t m, double& mn, double& mx) noexcept {
   assert(m > 0);
   std::int32_t t = 0;
   double lo = v[0], hi = v[0];
@@ -140,6 +116,51 @@ inline std::int32_t first_where(const double* v, std::int32_t m, double lo, doub
   return m;
 }
 
+}  // namespace
+
+SKYLOOM_CLONES void column_keys(double* px, const double* py, std::int32_t m, double lo,
+                                double hi) noexcept {
+  std::int32_t t = 0;
+  const v4 zero = 0.0;
+  for (; t + 4 <= m; t += 4) {
+    v4 p, q;
+    load4(px + t, p);
+    load4(py + t, q);
+    // NaN lanes zeroed for the truncation, then restored.
+    v4 c, k;
+    trunc4(select(p == p, p, zero), c);
+    key4(c, lo, hi, k);
+    const v4 r = select(p == p, select(k == c, c + (q - q), k), p);
+    r.store(px + t);
+  }
+  for (; t < m; ++t) {
+    const double c = std::trunc(px[t]);
+    const double q = py[t];
+    // q - q is 0, or NaN when py is (py is clamped: never infinite); NaN c stays NaN.
+    px[t] = c < lo ? kLeft : (c > hi ? kRight : c + (q - q));
+  }
+}
+
+SKYLOOM_CLONES bool extremes(const double* v, std::int32_t m, double& mn, double& mx) noexcept {
+  return extremes_of(v, m, mn, mx);
+}
+
+SKYLOOM_CLONES bool chunk_extremes(const double* v, std::int32_t m, double* lo, double* hi,
+                                   double& mn, double& mx) noexcept {
+  bool ok = true;
+  for (std::int32_t c = 0, j = 0; c < m; c += kChunk, ++j) {
+    ok = extremes_of(v + c, m - c < kChunk ? m - c : kChunk, lo[j], hi[j]) && ok;
+  }
+  if (!ok) return false;
+  mn = lo[0];
+  mx = hi[0];
+  for (std::int32_t j = 1; j < (m + kChunk - 1) / kChunk; ++j) {
+    mn = lo[j] < mn ? lo[j] : mn;
+    mx = hi[j] > mx ? hi[j] : mx;
+  }
+  return true;
+}
+
 SKYLOOM_CLONES std::int32_t first_inside(const double* v, std::int32_t m, double lo,
                                          double hi) noexcept {
   return first_where<true>(v, m, lo, hi);
@@ -149,10 +170,8 @@ SKYLOOM_CLONES std::int32_t first_other(const double* v, std::int32_t m, double 
   return first_where<false>(v, m, k, k);
 }
 
-SKYLOOM_CLONES std::int32_t first_outside(const double* v,
-                                                                             std::int32_t m,
-                                                                             double lo,
-                                                                             double hi) noexcept {
+SKYLOOM_CLONES std::int32_t first_outside(const double* v, std::int32_t m, double lo,
+                                          double hi) noexcept {
   return first_where<false>(v, m, lo, hi);
 }
 

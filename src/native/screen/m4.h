@@ -95,7 +95,11 @@ M4Status m4_to_screen(Reader& reader, std::int64_t n, const M4View& view, bool x
 
 namespace m4 {
 
-constexpr std::int32_t kBlock = 1024;      // points read and mapped at a time
+constexpr std::int32_t kBlock = 1024;  // points read and mapped at a time
+// Points reduced in one go when read in place: a short call per block would cost a quarter of
+// the time of the read itself.
+constexpr std::int32_t kSpan = 1 << 16;
+constexpr std::int32_t kChunk = 512;       // values summed up by their extremes within a span
 constexpr std::int64_t kPollEvery = 4096;  // points or probes between polls
 constexpr std::int64_t kRawColumn = 64;    // shorter sorted columns are mapped point by point
 // Keys of the two off-screen sides: far beyond any column (pixels are clamped to ±1e6).
@@ -110,6 +114,10 @@ constexpr int kCooldown = 64;
 void column_keys(double* px, const double* py, std::int32_t m, double lo, double hi) noexcept;
 // The smallest and largest of v[0 .. m), m > 0; false (and mn, mx unspecified) if one is NaN.
 bool extremes(const double* v, std::int32_t m, double& mn, double& mx) noexcept;
+// extremes() of v[0 .. m), m > 0, and of each chunk of kChunk values in lo[j] and hi[j]: where
+// to look for the first value beyond a bound without reading them all again.
+bool chunk_extremes(const double* v, std::int32_t m, double* lo, double* hi, double& mn,
+                    double& mx) noexcept;
 // The first index t < m with lo <= v[t] <= hi, or m.
 std::int32_t first_inside(const double* v, std::int32_t m, double lo, double hi) noexcept;
 // The first index t < m where v[t] differs from k (NaN differs from all), or m.
@@ -319,11 +327,13 @@ class Scan {
     if (!partition(-1, n, true, a) || !partition(a - 1, n, false, b)) return false;
     assert(0 <= a && a <= b && b <= n);
     if (a > 0 && !side_run(0, a, kLeft)) return false;
+    double x_end = 0;  // the last visible x: column ends are guessed between it and the start
+    if (a < b && !r_.x_at(b - 1, x_end)) return stop(M4Status::source_failed);
     for (std::int64_t s = a; s < b;) {
-      double k;
-      if (!column_at(s, k)) return false;
+      double k, x;
+      if (!column_at(s, k, x)) return false;
       std::int64_t e;
-      if (!column_end(s, b, k, e) || !column(s, e, k)) return false;
+      if (!column_end(s, b, k, guess_end(s, x, b, x_end, k), e) || !column(s, e, k)) return false;
       s = e;
     }
     if (b < n && !side_run(b, n, kRight)) return false;
@@ -343,11 +353,19 @@ class Scan {
     return r_.gather(from, m, sx_, sy_);
   }
 
-  bool read_y(std::int64_t from, std::int32_t m) noexcept {
+  // Item from of ys and the rest in place, or nullptr.
+  const double* y_in_place(std::int64_t from) noexcept {
     if constexpr (InPlace<Reader>::value) {
-      y_ = r_.y_in_place(from);
-      if (y_ != nullptr) return true;
+      return r_.y_in_place(from);
+    } else {
+      (void)from;
+      return nullptr;
     }
+  }
+
+  bool read_y(std::int64_t from, std::int32_t m) noexcept {
+    y_ = y_in_place(from);
+    if (y_ != nullptr) return true;
     y_ = sy_;
     return r_.gather_y(from, m, sy_);
   }
@@ -427,9 +445,10 @@ class Scan {
   }
 
   // Extends the run by the points [t, e) of the block, all with key k, their mapped y (or raw y
-  // when !mapped_) ranging from mn to mx.
-  bool extend(std::int64_t base, std::int32_t t, std::int32_t e, double k, double mn,
-              double mx) noexcept {
+  // when !mapped_) ranging from mn to mx. With chunks, chunk_lo_ and chunk_hi_ hold the
+  // extremes of the raw y of each chunk from t on.
+  bool extend(std::int64_t base, std::int32_t t, std::int32_t e, double k, double mn, double mx,
+              bool chunks = false) noexcept {
     if (!open_ || run_key_ != k) {
       if (!close()) return false;
       open(k, pick(base, t));
@@ -440,10 +459,10 @@ class Scan {
     } else if (on_screen(k)) {
       // The smallest py comes from the largest y when the mapping falls, and so on.
       const std::int32_t lo =
-          raw_side(low_, y_ + t, e - t, falls_ ? mx : mn, falls_ ? mn : mx, falls_, true);
+          raw_side(low_, y_ + t, e - t, falls_ ? mx : mn, falls_ ? mn : mx, falls_, true, chunks);
       if (lo >= 0) low_ = pick(base, t + lo);
-      const std::int32_t hi =
-          raw_side(high_, y_ + t, e - t, falls_ ? mn : mx, falls_ ? mx : mn, !falls_, false);
+      const std::int32_t hi = raw_side(high_, y_ + t, e - t, falls_ ? mn : mx, falls_ ? mx : mn,
+                                       !falls_, false, chunks);
       if (hi >= 0) high_ = pick(base, t + hi);
     }
     last_ = pick(base, e - 1);
@@ -453,8 +472,12 @@ class Scan {
   // Sorted x -------------------------------------------------------------------------------
 
   bool column_at(std::int64_t i, double& c) noexcept {
-    if (!tick(1)) return false;
     double x;
+    return column_at(i, c, x);
+  }
+
+  bool column_at(std::int64_t i, double& c, double& x) noexcept {
+    if (!tick(1)) return false;
     if (!r_.x_at(i, x)) return stop(M4Status::source_failed);
     c = std::trunc(map_x(x, v_));
     return true;
@@ -478,22 +501,53 @@ class Scan {
     return true;
   }
 
+  // Where the column k that starts at s with xs probably ends, in (s, b]: the x where the next
+  // column begins, in real arithmetic, placed between (s, xs) and (b - 1, x_end) as if x were
+  // evenly spaced. Only a starting point: any value gives the same end, found in the data.
+  std::int64_t guess_end(std::int64_t s, double xs, std::int64_t b, double x_end,
+                         double k) const noexcept {
+    // Column c holds the px of trunc c: (c - 1, c] below zero, [c, c + 1) above, (-1, 1) at 0.
+    const double edge = v_.x0 + ((k + 1 > 0 ? k + 1 : k) - v_.pl) / v_.pw * v_.dx;
+    double f = (edge - xs) / (x_end - xs);
+    if (!(f >= 0)) f = 0;  // NaN too (a broken promise, or one x for all)
+    if (f > 1) f = 1;
+    const std::int64_t g =
+        s + static_cast<std::int64_t>(std::ceil(f * static_cast<double>(b - 1 - s)));
+    return g <= s ? s + 1 : (g > b ? b : g);
+  }
+
   // The end of the column k that starts at s: the first index in (s, b) whose column lies right
-  // of k, else b. Gallops from s, then bisects.
-  bool column_end(std::int64_t s, std::int64_t b, double k, std::int64_t& e) noexcept {
-    std::int64_t lo = s, hi = b;
-    for (std::int64_t d = 1; d < hi - s; d *= 2) {
-      double c;
-      if (!column_at(s + d, c)) return false;
-      if (c > k) {
-        hi = s + d;
-        break;
+  // of k, else b. Gallops from the guess g in (s, b], then bisects: a good guess costs two
+  // probes, a bad one about twice the logarithm of its error.
+  bool column_end(std::int64_t s, std::int64_t b, double k, std::int64_t g,
+                  std::int64_t& e) noexcept {
+    assert(s < g && g <= b);
+    std::int64_t lo = s, hi = b;  // lo: in column k (or left of it); hi: right of it, or b
+    double c = std::numeric_limits<double>::infinity();  // b stands for "right of k"
+    if (g < b && !column_at(g, c)) return false;
+    if (c > k) {
+      hi = g;
+      for (std::int64_t d = 1; d < hi - lo; d *= 2) {
+        if (!column_at(hi - d, c)) return false;
+        if (!(c > k)) {
+          lo = hi - d;
+          break;
+        }
+        hi -= d;
       }
-      lo = s + d;
+    } else {
+      lo = g;
+      for (std::int64_t d = 1; d < hi - lo; d *= 2) {
+        if (!column_at(lo + d, c)) return false;
+        if (c > k) {
+          hi = lo + d;
+          break;
+        }
+        lo += d;
+      }
     }
     while (hi - lo > 1) {
       const std::int64_t mid = lo + (hi - lo) / 2;
-      double c;
       if (!column_at(mid, c)) return false;
       (c > k ? hi : lo) = mid;
     }
@@ -513,41 +567,67 @@ class Scan {
     return true;
   }
 
-  // The points [s, e) of column k, block by block: long columns with a monotone y mapping are
-  // reduced over raw y, others are mapped point by point.
+  // The points [s, e) of column k: long columns with a monotone y mapping are reduced over raw
+  // y, in stretches of kSpan when read in place, else block by block; other columns are mapped
+  // point by point.
   bool column(std::int64_t s, std::int64_t e, double k) noexcept {
     mapped_ = !(raw_y_ && e - s >= kRawColumn);
-    for (std::int64_t from = s; from < e; from += kBlock) {
+    std::int64_t by_blocks = s;  // the stretch before it holds a NaN y: it goes block by block
+    for (std::int64_t from = s; from < e;) {
+      if (!mapped_ && from >= by_blocks) {
+        const auto m = static_cast<std::int32_t>(e - from < kSpan ? e - from : kSpan);
+        if (const double* y = y_in_place(from)) {
+          if (!tick(m)) return false;
+          y_ = y;
+          double mn, mx;
+          if (chunk_extremes(y_, m, chunk_lo_, chunk_hi_, mn, mx)) {
+            if (!extend(from, 0, m, k, mn, mx, true)) return false;
+            from += m;
+            continue;
+          }
+          by_blocks = from + m;
+        }
+      }
       const auto m = static_cast<std::int32_t>(e - from < kBlock ? e - from : kBlock);
       if (!tick(m)) return false;
       if (!read_y(from, m)) return stop(M4Status::source_failed);
       double mn, mx;
       if (!mapped_ && extremes(y_, m, mn, mx)) {  // no NaN: one segment
         if (!extend(from, 0, m, k, mn, mx)) return false;
-        continue;
+      } else {
+        for (std::int32_t t = 0; t < m; ++t) {
+          if (mapped_) py_[t] = map_y(y_[t], v_);
+          const double q = mapped_ ? py_[t] : y_[t];
+          key_[t] = q == q ? k : q;  // a NaN py (from a NaN y, when raw) is kept alone
+        }
+        if (!feed(from, 0, m)) return false;
       }
-      for (std::int32_t t = 0; t < m; ++t) {
-        if (mapped_) py_[t] = map_y(y_[t], v_);
-        const double q = mapped_ ? py_[t] : y_[t];
-        key_[t] = q == q ? k : q;  // a NaN py (from a NaN y, when raw) is kept alone
-      }
-      if (!feed(from, 0, m)) return false;
+      from += m;
     }
     return true;
   }
 
   // The offset of the earliest of the m values y whose py equals that of their extreme E (the
-  // other extreme O) when that py lies strictly beyond the run's extreme `side`, else -1.
+  // other extreme O) when that py lies strictly beyond the run's extreme `side`, else -1. With
+  // chunks, only the first chunk that reaches so far is searched.
   std::int32_t raw_side(const Pick& side, const double* y, std::int32_t m, double E, double O,
-                        bool e_is_max, bool smaller) const noexcept {
+                        bool e_is_max, bool smaller, bool chunks) const noexcept {
     if (e_is_max ? !(E > side.y) : !(E < side.y)) return -1;  // maps no further: a tie at best
     const double P = map_y(E, v_);
     if (smaller ? !(P < side.py) : !(P > side.py)) return -1;  // a tie keeps the earlier point
     const double t = tie_bound(E, O, P);
     constexpr double inf = std::numeric_limits<double>::infinity();
-    const std::int32_t u = e_is_max ? first_inside(y, m, t, inf) : first_inside(y, m, -inf, t);
+    const double lo = e_is_max ? t : -inf, hi = e_is_max ? inf : t;
+    std::int32_t from = 0;
+    if (chunks) {
+      const double* reach = e_is_max ? chunk_hi_ : chunk_lo_;
+      for (std::int32_t j = 0; from < m && !(reach[j] >= lo && reach[j] <= hi); ++j) from += kChunk;
+      if (from >= m) return -1;
+      m = m - from < kChunk ? m - from : kChunk;
+    }
+    const std::int32_t u = first_inside(y + from, m, lo, hi);
     // Always found, unless data read in place changed under the scan.
-    return u < m ? u : -1;
+    return u < m ? from + u : -1;
   }
 
   // Of the values from O to E (both in the block), the one nearest O whose py equals P = py(E):
@@ -600,6 +680,7 @@ class Scan {
   double cell_key_ = 0;
   double cell_lo_ = std::numeric_limits<double>::quiet_NaN(), cell_hi_ = cell_lo_;
   int cooldown_ = 0;  // blocks left before cells are tried again
+  double chunk_lo_[kSpan / kChunk], chunk_hi_[kSpan / kChunk];  // see chunk_extremes
   // lazy_x_: x_ is not read, picks read x when emitted; mapped_: py_ holds the block's py.
   bool lazy_x_ = false, mapped_ = true;
   std::int64_t work_ = 0;
