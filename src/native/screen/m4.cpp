@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "simd.h"
 
@@ -98,6 +99,41 @@ inline bool extremes_of(const double* v, std::int32_t m, double& mn, double& mx)
   return !nan && lo == lo;
 }
 
+// Extends the run of points t, t + 1, ... before end with x in [lo, hi] and y not NaN, folding
+// their y into mn and mx; returns where it stops.
+inline std::int32_t run_of(const double* x, const double* y, std::int32_t t, std::int32_t end,
+                           double lo, double hi, double& mn, double& mx) noexcept {
+  if (t + 8 <= end) {
+    v4 lo0 = mn, lo1 = mn, hi0 = mx, hi1 = mx;
+    for (; t + 8 <= end; t += 8) {
+      v4 a, b, c, d;
+      load4(x + t, a);
+      load4(x + t + 4, b);
+      load4(y + t, c);
+      load4(y + t + 4, d);
+      const mask4 in = (a >= lo) & (a <= hi) & (b >= lo) & (b <= hi) & (c == c) & (d == d);
+      if (any4(~in)) break;
+      lo0 = select(c < lo0, c, lo0);
+      lo1 = select(d < lo1, d, lo1);
+      hi0 = select(c > hi0, c, hi0);
+      hi1 = select(d > hi1, d, hi1);
+    }
+    lo0 = select(lo1 < lo0, lo1, lo0);
+    hi0 = select(hi1 > hi0, hi1, hi0);
+    for (int l = 0; l < 4; ++l) {
+      mn = lo0[l] < mn ? lo0[l] : mn;
+      mx = hi0[l] > mx ? hi0[l] : mx;
+    }
+  }
+  for (; t < end; ++t) {
+    const double a = x[t], c = y[t];
+    if (!(a >= lo && a <= hi) || c != c) break;
+    mn = c < mn ? c : mn;
+    mx = c > mx ? c : mx;
+  }
+  return t;
+}
+
 // The first index t < m with lo <= v[t] <= hi (inside) or not (!inside), else m: eight values
 // tested at a time until one hits.
 template <bool inside>
@@ -145,10 +181,15 @@ SKYLOOM_CLONES bool extremes(const double* v, std::int32_t m, double& mn, double
   return extremes_of(v, m, mn, mx);
 }
 
-SKYLOOM_CLONES bool chunk_extremes(const double* v, std::int32_t m, double* lo, double* hi,
-                                   double& mn, double& mx) noexcept {
+SKYLOOM_CLONES bool chunk_extremes(const double* v, std::int32_t m, std::int32_t readable,
+                                   double* lo, double* hi, double& mn, double& mx) noexcept {
   bool ok = true;
   for (std::int32_t c = 0, j = 0; c < m; c += kChunk, ++j) {
+    // The hardware's prefetch alone leaves a y-only scan a fifth slower than it could be.
+    if (c + 2 * kChunk < readable) {
+      const std::int32_t end = readable - c - 2 * kChunk < kChunk ? readable : c + 3 * kChunk;
+      for (std::int32_t l = c + 2 * kChunk; l < end; l += 8) __builtin_prefetch(v + l);
+    }
     ok = extremes_of(v + c, m - c < kChunk ? m - c : kChunk, lo[j], hi[j]) && ok;
   }
   if (!ok) return false;
@@ -159,6 +200,26 @@ SKYLOOM_CLONES bool chunk_extremes(const double* v, std::int32_t m, double* lo, 
     mx = hi[j] > mx ? hi[j] : mx;
   }
   return true;
+}
+
+SKYLOOM_CLONES std::int32_t cell_run(const double* x, const double* y, std::int32_t m, double lo,
+                                     double hi, double* chunk_lo, double* chunk_hi, double& mn,
+                                     double& mx) noexcept {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  mn = inf;
+  mx = -inf;
+  std::int32_t t = 0;
+  for (std::int32_t c = 0, j = 0; c < m && t == c; c += kChunk, ++j) {
+    const std::int32_t end = m - c < kChunk ? m : c + kChunk;
+    double a = inf, b = -inf;
+    t = run_of(x, y, c, end, lo, hi, a, b);
+    chunk_lo[j] = a;
+    chunk_hi[j] = b;
+    mn = a < mn ? a : mn;
+    mx = b > mx ? b : mx;
+    if (t < end) break;
+  }
+  return t;
 }
 
 SKYLOOM_CLONES std::int32_t first_inside(const double* v, std::int32_t m, double lo,

@@ -115,9 +115,14 @@ void column_keys(double* px, const double* py, std::int32_t m, double lo, double
 // The smallest and largest of v[0 .. m), m > 0; false (and mn, mx unspecified) if one is NaN.
 bool extremes(const double* v, std::int32_t m, double& mn, double& mx) noexcept;
 // extremes() of v[0 .. m), m > 0, and of each chunk of kChunk values in lo[j] and hi[j]: where
-// to look for the first value beyond a bound without reading them all again.
-bool chunk_extremes(const double* v, std::int32_t m, double* lo, double* hi, double& mn,
-                    double& mx) noexcept;
+// to look for the first value beyond a bound without reading them all again. The values up to
+// v[readable - 1] (readable >= m) are prefetched as the scan nears them.
+bool chunk_extremes(const double* v, std::int32_t m, std::int32_t readable, double* lo, double* hi,
+                    double& mn, double& mx) noexcept;
+// The length of the run of points from 0 with x in [lo, hi] and y not NaN (0 when the first
+// is not one); mn, mx, chunk_lo and chunk_hi as chunk_extremes() gives them for y over the run.
+std::int32_t cell_run(const double* x, const double* y, std::int32_t m, double lo, double hi,
+                      double* chunk_lo, double* chunk_hi, double& mn, double& mx) noexcept;
 // The first index t < m with lo <= v[t] <= hi, or m.
 std::int32_t first_inside(const double* v, std::int32_t m, double lo, double hi) noexcept;
 // The first index t < m where v[t] differs from k (NaN differs from all), or m.
@@ -186,7 +191,16 @@ class Scan {
  private:
   bool scan_all(std::int64_t n) noexcept {
     lazy_x_ = false;
-    for (std::int64_t from = 0; from < n; from += kBlock) {
+    for (std::int64_t from = 0; from < n;) {
+      // Stretches read in place go by cells in one go while they can.
+      if (cells_ && cooldown_ == 0 && in_place(from)) {
+        const auto m = static_cast<std::int32_t>(n - from < kSpan ? n - from : kSpan);
+        if (!tick(m)) return false;
+        std::int32_t t = 0;
+        if (!by_cells(from, m, t)) return false;
+        from += t;
+        if (t == m) continue;
+      }
       const auto m = static_cast<std::int32_t>(n - from < kBlock ? n - from : kBlock);
       if (!tick(m)) return false;
       if (!read(from, m)) return stop(M4Status::source_failed);
@@ -197,6 +211,7 @@ class Scan {
         --cooldown_;
       }
       if (t < m && !mapped(from, t, m)) return false;
+      from += m;
     }
     return close();
   }
@@ -229,18 +244,23 @@ class Scan {
       const double x = x_[t];
       if (!(x >= cell_lo_ && x <= cell_hi_)) {
         if (x != x) return true;
-        if (++changes > kCellChanges) {
+        if (++changes > kCellChanges * (1 + t / kBlock)) {
           cooldown_ = kCooldown;
           return true;
         }
         enter_cell(x);
       }
-      // From t + 1: x was read once (data read in place may be changed meanwhile by another
-      // thread; that gives another polyline, but the scan still advances).
-      const std::int32_t e = t + 1 + first_outside(x_ + t + 1, m - t - 1, cell_lo_, cell_hi_);
+      std::int32_t e;
       double mn = 0, mx = 0;
-      if (on_screen(cell_key_) && !extremes(y_ + t, e - t, mn, mx)) return true;
-      if (!extend(base, t, e, cell_key_, mn, mx)) return false;
+      if (on_screen(cell_key_)) {
+        // Ends at a NaN y too, which is then mapped. x is read again: data read in place may
+        // be changed meanwhile by another thread (another polyline, but the scan advances).
+        e = t + cell_run(x_ + t, y_ + t, m - t, cell_lo_, cell_hi_, chunk_lo_, chunk_hi_, mn, mx);
+        if (e == t) return true;
+      } else {
+        e = t + 1 + first_outside(x_ + t + 1, m - t - 1, cell_lo_, cell_hi_);
+      }
+      if (!extend(base, t, e, cell_key_, mn, mx, true)) return false;
       t = e;
     }
     return true;
@@ -327,6 +347,7 @@ class Scan {
     if (!partition(-1, n, true, a) || !partition(a - 1, n, false, b)) return false;
     assert(0 <= a && a <= b && b <= n);
     if (a > 0 && !side_run(0, a, kLeft)) return false;
+    visible_end_ = b;
     double x_end = 0;  // the last visible x: column ends are guessed between it and the start
     if (a < b && !r_.x_at(b - 1, x_end)) return stop(M4Status::source_failed);
     for (std::int64_t s = a; s < b;) {
@@ -337,20 +358,31 @@ class Scan {
       s = e;
     }
     if (b < n && !side_run(b, n, kRight)) return false;
-    return close();
+    return close() && flush();
   }
 
   // Points x_ and y_ at the block of m points from index from: in place when the reader can,
   // else gathered into scratch.
   bool read(std::int64_t from, std::int32_t m) noexcept {
-    if constexpr (InPlace<Reader>::value) {
-      x_ = r_.x_in_place(from);
-      y_ = r_.y_in_place(from);
-      if (x_ != nullptr && y_ != nullptr) return true;
-    }
+    if (in_place(from)) return true;
     x_ = sx_;
     y_ = sy_;
     return r_.gather(from, m, sx_, sy_);
+  }
+
+  // Whether the block from `from` can be read in place; points x_ and y_ at it if so.
+  bool in_place(std::int64_t from) noexcept {
+    if constexpr (InPlace<Reader>::value) {
+      const double* x = r_.x_in_place(from);
+      const double* y = r_.y_in_place(from);
+      if (x == nullptr || y == nullptr) return false;
+      x_ = x;
+      y_ = y;
+      return true;
+    } else {
+      (void)from;
+      return false;
+    }
   }
 
   // Item from of ys and the rest in place, or nullptr.
@@ -391,10 +423,26 @@ class Scan {
             mapped_ ? py_[t] : map_y(y_[t], v_)};
   }
 
+  // Points whose x is still to be read wait in pending_: their x are then read together, so
+  // that the reads overlap (one at a time, a read far from the data being scanned stalls it).
   bool emit(const Pick& p) noexcept {
-    double x = p.x;
-    if (lazy_x_ && !r_.x_at(p.i, x)) return stop(M4Status::source_failed);
-    if (!sink_.push(map_x(x, v_), p.py)) return stop(M4Status::no_memory);
+    if (lazy_x_) {
+      pending_[n_pending_++] = p;
+      return n_pending_ < kPending || flush();
+    }
+    if (!sink_.push(map_x(p.x, v_), p.py)) return stop(M4Status::no_memory);
+    return true;
+  }
+
+  bool flush() noexcept {
+    double x[kPending];
+    for (int j = 0; j < n_pending_; ++j) {
+      if (!r_.x_at(pending_[j].i, x[j])) return stop(M4Status::source_failed);
+    }
+    for (int j = 0; j < n_pending_; ++j) {
+      if (!sink_.push(map_x(x[j], v_), pending_[j].py)) return stop(M4Status::no_memory);
+    }
+    n_pending_ = 0;
     return true;
   }
 
@@ -580,7 +628,11 @@ class Scan {
           if (!tick(m)) return false;
           y_ = y;
           double mn, mx;
-          if (chunk_extremes(y_, m, chunk_lo_, chunk_hi_, mn, mx)) {
+          // Prefetched up to two chunks into the next column.
+          const std::int64_t left = visible_end_ - from;
+          const auto readable =
+              static_cast<std::int32_t>(left < m + 2 * kChunk ? left : m + 2 * kChunk);
+          if (chunk_extremes(y_, m, readable, chunk_lo_, chunk_hi_, mn, mx)) {
             if (!extend(from, 0, m, k, mn, mx, true)) return false;
             from += m;
             continue;
@@ -681,6 +733,10 @@ class Scan {
   double cell_lo_ = std::numeric_limits<double>::quiet_NaN(), cell_hi_ = cell_lo_;
   int cooldown_ = 0;  // blocks left before cells are tried again
   double chunk_lo_[kSpan / kChunk], chunk_hi_[kSpan / kChunk];  // see chunk_extremes
+  std::int64_t visible_end_ = 0;                                // of the sorted scan: b
+  static constexpr int kPending = 32;
+  Pick pending_[kPending];
+  int n_pending_ = 0;
   // lazy_x_: x_ is not read, picks read x when emitted; mapped_: py_ holds the block's py.
   bool lazy_x_ = false, mapped_ = true;
   std::int64_t work_ = 0;
