@@ -347,15 +347,18 @@ class Scan {
     if (!partition(-1, n, true, a) || !partition(a - 1, n, false, b)) return false;
     assert(0 <= a && a <= b && b <= n);
     if (a > 0 && !side_run(0, a, kLeft)) return false;
-    visible_end_ = b;
-    double x_end = 0;  // the last visible x: column ends are guessed between it and the start
-    if (a < b && !r_.x_at(b - 1, x_end)) return stop(M4Status::source_failed);
-    for (std::int64_t s = a; s < b;) {
-      double k, x;
-      if (!column_at(s, k, x)) return false;
-      std::int64_t e;
-      if (!column_end(s, b, k, guess_end(s, x, b, x_end, k), e) || !column(s, e, k)) return false;
-      s = e;
+    if (a < b) {
+      // Column ends are guessed between the first and the last visible x.
+      visible_ = {a, b, 0, 0};
+      if (!r_.x_at(a, visible_.x_first) || !r_.x_at(b - 1, visible_.x_last)) {
+        return stop(M4Status::source_failed);
+      }
+      double x = visible_.x_first;
+      for (std::int64_t s = a, e; s < b; s = e) {
+        if (!tick(1)) return false;
+        const double k = std::trunc(map_x(x, v_));
+        if (!column_end(s, x, k, e, x) || !column(s, e, k)) return false;
+      }
     }
     if (b < n && !side_run(b, n, kRight)) return false;
     return close() && flush();
@@ -520,12 +523,8 @@ class Scan {
   // Sorted x -------------------------------------------------------------------------------
 
   bool column_at(std::int64_t i, double& c) noexcept {
-    double x;
-    return column_at(i, c, x);
-  }
-
-  bool column_at(std::int64_t i, double& c, double& x) noexcept {
     if (!tick(1)) return false;
+    double x;
     if (!r_.x_at(i, x)) return stop(M4Status::source_failed);
     c = std::trunc(map_x(x, v_));
     return true;
@@ -550,13 +549,14 @@ class Scan {
   }
 
   // Where the column k that starts at s with xs probably ends, in (s, b]: the x where the next
-  // column begins, in real arithmetic, placed between (s, xs) and (b - 1, x_end) as if x were
-  // evenly spaced. Only a starting point: any value gives the same end, found in the data.
-  std::int64_t guess_end(std::int64_t s, double xs, std::int64_t b, double x_end,
-                         double k) const noexcept {
+  // column begins, in real arithmetic, placed between (s, xs) and (b - 1, the last visible x)
+  // as if x were evenly spaced. Only a starting point: any value gives the same end, found in
+  // the data.
+  std::int64_t guess_end(std::int64_t s, double xs, double k) const noexcept {
+    const std::int64_t b = visible_.b;
     // Column c holds the px of trunc c: (c - 1, c] below zero, [c, c + 1) above, (-1, 1) at 0.
     const double edge = v_.x0 + ((k + 1 > 0 ? k + 1 : k) - v_.pl) / v_.pw * v_.dx;
-    double f = (edge - xs) / (x_end - xs);
+    double f = (edge - xs) / (visible_.x_last - xs);
     if (!(f >= 0)) f = 0;  // NaN too (a broken promise, or one x for all)
     if (f > 1) f = 1;
     const std::int64_t g =
@@ -564,11 +564,39 @@ class Scan {
     return g <= s ? s + 1 : (g > b ? b : g);
   }
 
-  // The end of the column k that starts at s: the first index in (s, b) whose column lies right
-  // of k, else b. Gallops from the guess g in (s, b], then bisects: a good guess costs two
+  // Guesses the ends of the columns k, k + 1, ... from the first visible point on, and reads
+  // the x on either side of each: read together, the reads overlap, where a probe per column
+  // stalls the scan each time.
+  bool look_ahead(double k) noexcept {
+    if (!tick(2 * kAhead)) return false;
+    ahead_k_ = k;
+    for (int j = 0; j < kAhead; ++j) {
+      Guess& q = ahead_[j];
+      q.g = guess_end(visible_.a, visible_.x_first, k + j);
+      q.at = std::numeric_limits<double>::infinity();  // b stands for "right of the column"
+      if (!r_.x_at(q.g - 1, q.before) || (q.g < visible_.b && !r_.x_at(q.g, q.at))) {
+        return stop(M4Status::source_failed);
+      }
+    }
+    return true;
+  }
+
+  // The end e of the column k that starts at s with xs: the first index in (s, b) whose column
+  // lies right of k, else b; and xe, the x at e when e < b. Takes the guess looked ahead when
+  // the x around it confirm it, else gallops from a guess, then bisects: a good guess costs two
   // probes, a bad one about twice the logarithm of its error.
-  bool column_end(std::int64_t s, std::int64_t b, double k, std::int64_t g,
-                  std::int64_t& e) noexcept {
+  bool column_end(std::int64_t s, double xs, double k, std::int64_t& e, double& xe) noexcept {
+    const std::int64_t b = visible_.b;
+    if (k == k) {  // a NaN x (a broken promise) has no column to look ahead for
+      if (!(k >= ahead_k_ && k < ahead_k_ + kAhead) && !look_ahead(k)) return false;
+      const Guess& q = ahead_[static_cast<int>(k - ahead_k_)];
+      if (q.g > s && !(std::trunc(map_x(q.before, v_)) > k) && std::trunc(map_x(q.at, v_)) > k) {
+        e = q.g;
+        xe = q.at;
+        return true;
+      }
+    }
+    const std::int64_t g = guess_end(s, xs, k);
     assert(s < g && g <= b);
     std::int64_t lo = s, hi = b;  // lo: in column k (or left of it); hi: right of it, or b
     double c = std::numeric_limits<double>::infinity();  // b stands for "right of k"
@@ -601,7 +629,7 @@ class Scan {
     }
     assert(s <= lo && lo < hi && hi <= b);
     e = hi;
-    return true;
+    return e == b || r_.x_at(e, xe) || stop(M4Status::source_failed);
   }
 
   // The off-screen run [s, e): its first and last points.
@@ -629,7 +657,7 @@ class Scan {
           y_ = y;
           double mn, mx;
           // Prefetched up to two chunks into the next column.
-          const std::int64_t left = visible_end_ - from;
+          const std::int64_t left = visible_.b - from;
           const auto readable =
               static_cast<std::int32_t>(left < m + 2 * kChunk ? left : m + 2 * kChunk);
           if (chunk_extremes(y_, m, readable, chunk_lo_, chunk_hi_, mn, mx)) {
@@ -733,10 +761,21 @@ class Scan {
   double cell_lo_ = std::numeric_limits<double>::quiet_NaN(), cell_hi_ = cell_lo_;
   int cooldown_ = 0;  // blocks left before cells are tried again
   double chunk_lo_[kSpan / kChunk], chunk_hi_[kSpan / kChunk];  // see chunk_extremes
-  std::int64_t visible_end_ = 0;                                // of the sorted scan: b
   static constexpr int kPending = 32;
-  Pick pending_[kPending];
+  Pick pending_[kPending];  // see emit()
   int n_pending_ = 0;
+  // The sorted scan's visible points [a, b), the x of the first and the last, and the column
+  // ends guessed ahead for the columns from ahead_k_ on.
+  struct Visible {
+    std::int64_t a, b;
+    double x_first, x_last;
+  } visible_{};
+  static constexpr int kAhead = 16;
+  struct Guess {
+    std::int64_t g;     // the guessed end, in (a, b]
+    double before, at;  // x at g - 1 and at g (+inf for b)
+  } ahead_[kAhead];
+  double ahead_k_ = std::numeric_limits<double>::quiet_NaN();
   // lazy_x_: x_ is not read, picks read x when emitted; mapped_: py_ holds the block's py.
   bool lazy_x_ = false, mapped_ = true;
   std::int64_t work_ = 0;
