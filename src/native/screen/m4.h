@@ -20,8 +20,9 @@
 // - kept points stay in input order. Nothing is sorted: unsorted x just makes more runs.
 //
 // With x_sorted the caller promises ascending x values (no NaN). When the mapping rises with x
-// (finite x0, pl, and finite positive dx and pw) the visible range and the column boundaries
-// are then found by bisection and only the y values of the visible columns are read: the result
+// (finite x0, pl, and finite positive dx and pw) the visible range is then found by bisection,
+// each column's end by a guess (as if x were evenly spaced) confirmed in the data, or else by
+// galloping and bisection, and only the y values of the visible columns are read: the result
 // is the general rule's, bit for bit. A broken promise gives some other polyline, never an
 // out-of-range read or an endless loop.
 #pragma once
@@ -234,9 +235,10 @@ class Scan {
   // Cells: with a mapping that rises with x and a monotone one for y, the x values of one run
   // key (a column, or a side) form an interval, found once by bisection. While x stays in the
   // current cell nothing is mapped: runs are cut by two comparisons per point and reduced over
-  // raw y, which gives the mapped scan's result bit for bit. Advances t over the block until a
-  // NaN (x, or y on screen) or too many cell changes for this block; the rest is mapped, and
-  // after many changes (unsorted x) cells rest for a while.
+  // raw y, which gives the mapped scan's result bit for bit. Advances t over the block (or a
+  // stretch read in place) until a NaN (x, or y on screen) or more cell changes than
+  // kCellChanges per kBlock points; the rest is mapped, and after many changes (unsorted x)
+  // cells rest for a while.
   bool by_cells(std::int64_t base, std::int32_t m, std::int32_t& t) noexcept {
     mapped_ = false;
     int changes = 0;
@@ -411,12 +413,13 @@ class Scan {
     return false;
   }
 
-  // Counts work and polls the reader at coarse intervals.
+  // Counts work and polls the reader once per kPollEvery of it: a stretch of kSpan points polls
+  // many times over, so that readers may count points by polls.
   bool tick(std::int64_t work) noexcept {
-    work_ += work;
-    if (work_ < kPollEvery) return true;
-    work_ = 0;
-    return r_.poll() || stop(M4Status::stopped);
+    for (work_ += work; work_ >= kPollEvery; work_ -= kPollEvery) {
+      if (!r_.poll()) return stop(M4Status::stopped);
+    }
+    return true;
   }
 
   bool on_screen(double key) const noexcept { return key != kLeft && key != kRight; }
