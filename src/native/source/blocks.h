@@ -11,8 +11,10 @@
 // set). visit(from, count, step) calls step(x, y) for each of the points instead (count <=
 // kVisit), without a block in between where the source can. A source also has allocate(n, extra):
 // scratch for blocks of n points at most and extra arrays of as many doubles for the kernel,
-// work(k) (k < extra); and for sampled curves curve_block(from, count, x, y, gap), which also tells
-// which points are gaps. Pure C++: the C++ tests drive the kernels with sources of their own.
+// work(k) (k < extra); and for sampled curves either curve_block(from, count, x, y, gap), which
+// also tells which points are gaps, or visit_curve(from, count, step), which calls step(x, y) for
+// a point and step.hole() for a gap. Pure C++: the C++ tests drive the kernels with sources of
+// their own.
 #pragma once
 
 #include <algorithm>
