@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "simd.h"
 #include "source/strided.h"
 
 namespace skyloom {
@@ -114,6 +115,10 @@ Stop for_each_block_at(Source& s, std::int32_t from, std::int32_t n, Index idx, 
 // Points per block read from buffers: large enough that the per-block work fades, small enough
 // for the scratch to stay in the first-level cache.
 constexpr std::int32_t kBufferBlock = 1024;
+// Visiting points one by one, a step's work is often one long dependent chain (a running sum):
+// the data are asked for a block ahead, a cache line at a time.
+constexpr std::int32_t kLineItems = 64 / sizeof(double);
+constexpr std::size_t kAheadBytes = kBufferBlock * sizeof(double);
 
 // Two series in buffers. Contiguous aligned doubles are handed out in place; anything else is
 // converted into scratch. Poll is called with the number of points read since its last call and
@@ -154,7 +159,13 @@ class BufferSource {
     const double *x, *y;
     block(from, count, x, y);
     Step local = step;  // its running values in registers
-    for (std::int32_t k = 0; k < count; ++k) local(x[k], y[k]);
+    for (std::int32_t k = 0; k < count; ++k) {
+      if (k % kLineItems == 0) {
+        simd::prefetch(x + k, kAheadBytes);
+        simd::prefetch(y + k, kAheadBytes);
+      }
+      local(x[k], y[k]);
+    }
     step = local;
     return true;
   }
