@@ -35,11 +35,31 @@
 #define SKYLOOM_CLONES
 #endif
 
+// Marks the versions of a function whose bodies differ: a SKYLOOM_BASELINE one and, where
+// SKYLOOM_VERSIONS is 1, a SKYLOOM_AVX2 one, the copy chosen at load time as for the clones. Calls
+// must come from the same file (elsewhere they would bind to the baseline copy), and the versions
+// need external linkage for clang.
+#if SKYLOOM_VECTORS && defined(__x86_64__) && defined(__ELF__)
+#define SKYLOOM_VERSIONS 1
+#define SKYLOOM_BASELINE __attribute__((target("default")))
+#define SKYLOOM_AVX2 __attribute__((target("avx2")))
+#else
+#define SKYLOOM_VERSIONS 0
+#define SKYLOOM_BASELINE
+#endif
+
 // Unrolls the next loop fully when its trip count is a constant up to 16.
 #if defined(__GNUC__) || defined(__clang__)
 #define SKYLOOM_UNROLL _Pragma("GCC unroll 16")
 #else
 #define SKYLOOM_UNROLL
+#endif
+
+// Asks for the cache line that holds *p to be loaded, for reading; nothing else happens.
+#if defined(__GNUC__) || defined(__clang__)
+#define SKYLOOM_PREFETCH(p) __builtin_prefetch(p)
+#else
+#define SKYLOOM_PREFETCH(p) ((void)(p))
 #endif
 
 namespace skyloom::simd {
