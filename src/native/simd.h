@@ -55,13 +55,6 @@
 #define SKYLOOM_UNROLL
 #endif
 
-// Asks for the cache line that holds *p to be loaded, for reading; nothing else happens.
-#if defined(__GNUC__) || defined(__clang__)
-#define SKYLOOM_PREFETCH(p) __builtin_prefetch(p)
-#else
-#define SKYLOOM_PREFETCH(p) ((void)(p))
-#endif
-
 namespace skyloom::simd {
 
 // Asks for the cache line holding the byte `offset` bytes past p: a hint, which never faults,

@@ -184,8 +184,8 @@ SKYLOOM_INLINE void accumulate_d(const double* x, const double* y, int count, do
     const int m = count - i0 < kBlock ? count - i0 : kBlock;
     if (count - i0 >= kAhead + kBlock) {
       for (int k = kAhead; k < kAhead + kBlock; k += 8) {
-        SKYLOOM_PREFETCH(x + i0 + k);
-        SKYLOOM_PREFETCH(y + i0 + k);
+        simd::prefetch(x + i0, k * sizeof(double));
+        simd::prefetch(y + i0, k * sizeof(double));
       }
     }
     fill<D, N>(x + i0, m, t);
