@@ -1,8 +1,8 @@
 // Small fixed-width vectors of doubles and 64-bit lane masks for the numeric cores, the function
-// multi-versioning macro and the unroll pragma: the cores' one use of GCC and clang extensions.
-// With SKYLOOM_SIMD=0, or on a compiler without vector extensions, the same types and operations
-// are plain arrays and loops. Every operation is the scalar IEEE operation lane by lane, so both
-// forms give the same bits.
+// multi-versioning macro, the unroll pragma and the prefetch hint: the cores' one use of GCC and
+// clang extensions. With SKYLOOM_SIMD=0, or on a compiler without vector extensions, the same types
+// and operations are plain arrays and loops. Every operation is the scalar IEEE operation lane by
+// lane, so both forms give the same bits.
 //
 // Masks hold -1 (all bits) in a true lane and 0 in a false one, whichever form is built.
 // Everything here is forced inline. Functions outside this header that are not inlined take and
@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -34,6 +35,19 @@
 #define SKYLOOM_CLONES
 #endif
 
+// Marks the versions of a function whose bodies differ: a SKYLOOM_BASELINE one and, where
+// SKYLOOM_VERSIONS is 1, a SKYLOOM_AVX2 one, the copy chosen at load time as for the clones. Calls
+// must come from the same file (elsewhere they would bind to the baseline copy), and the versions
+// need external linkage for clang.
+#if SKYLOOM_VECTORS && defined(__x86_64__) && defined(__ELF__)
+#define SKYLOOM_VERSIONS 1
+#define SKYLOOM_BASELINE __attribute__((target("default")))
+#define SKYLOOM_AVX2 __attribute__((target("avx2")))
+#else
+#define SKYLOOM_VERSIONS 0
+#define SKYLOOM_BASELINE
+#endif
+
 // Unrolls the next loop fully when its trip count is a constant up to 16.
 #if defined(__GNUC__) || defined(__clang__)
 #define SKYLOOM_UNROLL _Pragma("GCC unroll 16")
@@ -42,6 +56,19 @@
 #endif
 
 namespace skyloom::simd {
+
+// Asks for the cache line holding the byte `offset` bytes past p: a hint, which never faults,
+// so the address may lie past the end of the data (it is computed as an integer for that
+// reason). A loop whose work per item is a dependent chain cannot run far enough ahead of its
+// loads to keep memory busy; one hint per line, well ahead, does that for it.
+inline void prefetch(const void* p, std::size_t offset) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(p) + offset));
+#else
+  (void)p;
+  (void)offset;
+#endif
+}
 
 // N lanes of T (double or long long), N * sizeof(T) bytes. The operators work lane by lane, a
 // scalar operand standing for every lane; comparisons give masks.

@@ -80,6 +80,51 @@ TEST(PolyfitAccumulate, ARunEqualsItsPointsOneByOne) {
   }
 }
 
+// The sums one point and one entry at a time, in the order accumulate() promises.
+void scalar_accumulate(int d, const std::vector<double>& x, const std::vector<double>& y,
+                       double* vtv, double* vty) {
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    double row[pf::kMaxD];
+    row[d - 1] = 1.0;
+    for (int c = d - 2; c >= 0; --c) row[c] = x[i] * row[c + 1];
+    for (int r = 0; r < d; ++r) {
+      for (int c = r; c < d; ++c) vtv[r * d + c] = row[r] * row[c] + vtv[r * d + c];
+      vty[r] = y[i] * row[r] + vty[r];
+    }
+  }
+  for (int r = 1; r < d; ++r) {
+    for (int c = 0; c < r; ++c) vtv[r * d + c] = vtv[c * d + r];
+  }
+}
+
+TEST(PolyfitAccumulate, EveryDAndLengthGivesTheScalarSums) {
+  // Lengths around the four-point groups, the 64-point blocks and the read-ahead; values whose
+  // powers overflow or underflow in some columns only, and in odd lengths infinities and NaNs
+  // (even lengths keep most sums finite, so that the bits compared are not all NaN).
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> u(-3.0, 3.0);
+  const double odd[] = {1e30, -1e30, 4.9e-324, -1e-300, 0.0, -0.0, kNaN, INFINITY, -INFINITY};
+  for (int d = 1; d <= pf::kMaxD; ++d) {
+    for (int n : {1, 2, 3, 4, 5, 7, 63, 64, 65, 68, 191, 192, 193, 197, 300}) {
+      const int kinds = n % 2 == 1 ? 9 : 6;
+      std::vector<double> x(n), y(n);
+      for (int i = 0; i < n; ++i) {
+        x[i] = rng() % 16 == 0 ? odd[rng() % kinds] : u(rng);
+        y[i] = rng() % 16 == 0 ? odd[rng() % kinds] : u(rng);
+      }
+      double got_vtv[100] = {}, got_vty[10] = {}, want_vtv[100] = {}, want_vty[10] = {};
+      pf::accumulate(d, x.data(), y.data(), n, got_vtv, got_vty);
+      scalar_accumulate(d, x, y, want_vtv, want_vty);
+      for (int k = 0; k < d * d; ++k) {
+        EXPECT_TRUE(same_bits(got_vtv[k], want_vtv[k])) << d << " " << n << ": vtv " << k;
+      }
+      for (int r = 0; r < d; ++r) {
+        EXPECT_TRUE(same_bits(got_vty[r], want_vty[r])) << d << " " << n << ": vty " << r;
+      }
+    }
+  }
+}
+
 struct PivotCase {
   const char* name;
   std::vector<double> column;  // column j = 0 of a d x d matrix, d = column.size()

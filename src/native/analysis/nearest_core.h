@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "screen/mapping.h"
+#include "simd.h"
 #include "source/blocks.h"
 
 namespace skyloom::nearest {
@@ -77,19 +78,51 @@ inline void visit_plain(double mx, double my, const Vertex& a, const Vertex& b,
   take(a, b, t, std::hypot(ex, ey), best);
 }
 
-// Whether no point of the segment a-b can come nearer to (mx, my) than the bound allows: its
-// pixel bounding box, widened by a slack that covers the rounding of the foot point (pixels are
-// within 1e6, so the foot point strays from the box by far less), already lies that far away.
-// A NaN or infinity here can only make a distance that never wins, so whatever the comparisons
-// make of it is safe.
-inline bool beyond(double mx, double my, const Vertex& a, const Vertex& b, double bound) noexcept {
+// std::min and std::max as the box test takes them, and a lane choice, for doubles and for
+// vectors of doubles alike: one formula for the scalar test and the vector prefilter.
+inline double choose(bool c, double a, double b) noexcept {
+  return c ? a : b;
+}
+SKYLOOM_INLINE simd::F64x4 choose(const simd::Mask4& c, const simd::F64x4& a,
+                                  const simd::F64x4& b) noexcept {
+  return select(c, a, b);
+}
+template <class T>
+SKYLOOM_INLINE T lesser(const T& a, const T& b) noexcept {
+  return choose(b < a, b, a);
+}
+template <class T>
+SKYLOOM_INLINE T greater(const T& a, const T& b) noexcept {
+  return choose(a < b, b, a);
+}
+
+// Whether no point of the segment from (ax, ay) to (bx, by) can come nearer to (mx, my) than the
+// bound allows: its pixel bounding box, widened by a slack that covers the rounding of the foot
+// point (pixels are within 1e6, so the foot point strays from the box by far less), already lies
+// that far away. A NaN or infinity here can only make a distance that never wins, so whatever
+// the comparisons make of it is safe. A bool for doubles, a lane mask for vectors.
+template <class T>
+SKYLOOM_INLINE auto box_beyond(const T& ax, const T& bx, const T& ay, const T& by, double mx,
+                               double my, double bound) noexcept {
   constexpr double kFootSlack = 1e-6;
-  const double gx = std::max(std::min(a.px, b.px) - mx, mx - std::max(a.px, b.px)) - kFootSlack;
-  const double gy = std::max(std::min(a.py, b.py) - my, my - std::max(a.py, b.py)) - kFootSlack;
-  const double hx = gx > 0.0 ? gx : 0.0;
-  const double hy = gy > 0.0 ? gy : 0.0;
+  const T zero = 0.0;
+  const T gx = greater(lesser(ax, bx) - mx, mx - greater(ax, bx)) - kFootSlack;
+  const T gy = greater(lesser(ay, by) - my, my - greater(ay, by)) - kFootSlack;
+  const T hx = choose(gx > 0.0, gx, zero);
+  const T hy = choose(gy > 0.0, gy, zero);
   return hx * hx + hy * hy >= bound;
 }
+
+inline bool beyond(double mx, double my, const Vertex& a, const Vertex& b, double bound) noexcept {
+  return box_beyond(a.px, b.px, a.py, b.py, mx, my, bound);
+}
+
+// The first k in [from, m), from >= 1, whose segment from vertex k - 1 to vertex k of the
+// mapped block (px, py) the box test does not put beyond bound, or m. Several segments are
+// tested at once, all against the bound given: as the scan goes on, the bound only tightens
+// around a nearer best, so a segment beyond the earlier bound stays unable to win.
+std::int32_t first_candidate(const double* px, const double* py, std::int32_t from, std::int32_t m,
+                             double mx, double my, double bound) noexcept;
 
 // The pixel distance from (mx, my) to the segment a-b.
 inline double distance(double mx, double my, const Vertex& a, const Vertex& b) noexcept {
@@ -128,14 +161,14 @@ Stop scan(Source& s, std::int32_t n, const Mapping& map, double mx, double my, V
       map.split(axes, x, y, m, pxb, pyb);
       // The running state in locals, so that it stays in registers over the block.
       const double qx = mx, qy = my;
-      Vertex a = carried;
       Best b = best;
-      for (std::int32_t k = 0; k < m; ++k) {
-        const Vertex v{x[k], y[k], pxb[k], pyb[k]};
-        visit(qx, qy, a, v, b);
-        a = v;
+      auto vertex = [&](std::int32_t k) { return Vertex{x[k], y[k], pxb[k], pyb[k]}; };
+      visit(qx, qy, carried, vertex(0), b);
+      // Within the block, the segments that the box test rules out in bulk are never visited.
+      for (std::int32_t k = 1; (k = first_candidate(pxb, pyb, k, m, qx, qy, b.bound)) < m; ++k) {
+        visit(qx, qy, vertex(k - 1), vertex(k), b);
       }
-      carried = a;
+      carried = vertex(m - 1);
       best = b;
     });
   });

@@ -34,24 +34,24 @@ class Series {
   template <class Index>
   bool gather_at(Py_ssize_t from, Py_ssize_t count, Index idx, double* x, double* y) noexcept {
     Store put{x, y};
-    return read<false>(from, count, idx, put, nullptr);
+    return read<false>(from, count, idx, put);
   }
   bool gather(Py_ssize_t from, Py_ssize_t count, double* x, double* y) noexcept {
     return gather_at(from, count, Identity{}, x, y);
   }
-  // The same for a sampled curve: a None item of ys is a gap, gap[k - from] = 1 with x and y 0.0
-  // and its x item never read; other items give gap 0. ys's item is fetched before the x item
-  // is converted and held while that runs.
-  bool gather_curve(Py_ssize_t from, Py_ssize_t count, double* x, double* y,
-                    unsigned char* gap) noexcept {
-    Store put{x, y};
-    return read<true>(from, count, Identity{}, put, gap);
+  // Items from ... from + count - 1 of a sampled curve to a step: step(x, y) for a point,
+  // step.hole() for a gap, a None item of ys (its x item is never read). ys's item is fetched
+  // before the x item is converted and held while that runs. Once step.more() is false no item
+  // that could run Python code is read: the read ends early.
+  template <class Step>
+  bool for_each_curve(Py_ssize_t from, Py_ssize_t count, Step& step) noexcept {
+    return read<true>(from, count, Identity{}, step);
   }
   // Calls step(x, y) with items from ... from + count - 1 of both lists, in order, with no
   // scratch in between: a step of a few doubles keeps them in registers over a run of floats.
   template <class Step>
   bool for_each(Py_ssize_t from, Py_ssize_t count, Step& step) noexcept {
-    return read<false>(from, count, Identity{}, step, nullptr);
+    return read<false>(from, count, Identity{}, step);
   }
 
   // Item i of one list alone, for kernels that look items up one at a time.
@@ -75,7 +75,7 @@ class Series {
   // The run loop. put is copied for each run of exact floats, so that its state (a step of a few
   // doubles, or two pointers) stays in registers over the run.
   template <bool kGaps, class Index, class Put>
-  bool read(Py_ssize_t from, Py_ssize_t count, Index idx, Put& put, unsigned char* gap) noexcept {
+  bool read(Py_ssize_t from, Py_ssize_t count, Index idx, Put& put) noexcept {
     // A handler may change the lists: they are looked at only after the check.
     if (!signals_ok()) return fail(Failed::kSignal);
     Py_ssize_t k = 0;
@@ -95,9 +95,8 @@ class Series {
           if (!std::is_same_v<Index, Identity> && j >= end) break;
           PyObject* oy = yi[j];
           if constexpr (kGaps) {
-            gap[k] = oy == Py_None;
             if (oy == Py_None) {
-              local(0.0, 0.0);
+              local.hole();
               continue;
             }
           }
@@ -110,12 +109,19 @@ class Series {
       }
       const Py_ssize_t j = idx(from + k);
       double x, y;
-      if (kGaps) {
-        if (!read_curve_item(j, x, y, gap[k])) return false;
-      } else if (!read_item(j, x, y)) {
-        return false;
+      if constexpr (kGaps) {
+        if (!put.more()) return true;
+        unsigned char g;
+        if (!read_curve_item(j, x, y, g)) return false;
+        if (g) {
+          put.hole();
+        } else {
+          put(x, y);
+        }
+      } else {
+        if (!read_item(j, x, y)) return false;
+        put(x, y);
       }
-      put(x, y);
       ++k;
     }
     return true;
@@ -170,16 +176,13 @@ class ListSource {
     y = sc_.y();
     return s_.gather_at(from, count, idx, sc_.x(), sc_.y());
   }
-  bool curve_block(std::int32_t from, std::int32_t count, const double*& x, const double*& y,
-                   const unsigned char*& gap) noexcept {
-    x = sc_.x();
-    y = sc_.y();
-    gap = sc_.gaps();
-    return s_.gather_curve(from, count, sc_.x(), sc_.y(), sc_.gaps());
-  }
   template <class Step>
   bool visit(std::int32_t from, std::int32_t count, Step& step) noexcept {
     return s_.for_each(from, count, step);
+  }
+  template <class Step>
+  bool visit_curve(std::int32_t from, std::int32_t count, Step& step) noexcept {
+    return s_.for_each_curve(from, count, step);
   }
   bool poll() noexcept { return true; }
 

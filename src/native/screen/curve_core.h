@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
+#include <utility>
 
 #include "screen/mapping.h"
 #include "screen/simplify.h"
@@ -73,23 +75,64 @@ inline bool flush(const Scratch& sc, std::int32_t start, std::int32_t len, const
   return true;
 }
 
-// Maps, cuts and flushes the n points of a source (read with curve_block) into out, which has
-// room for 2 * n doubles; the number of pairs written goes to out_n.
-template <class Source>
-Stop trace(Source& s, std::int32_t n, const Mapping& map, Scratch& sc, const Interrupt& hook,
-           double* out, std::int32_t& out_n) noexcept {
-  Output o(out);
-  std::int32_t seg_start = -1;
+// The per-point form of trace, for sources that hand a curve's points to a step as they read
+// them (lists): each point is mapped as it comes, and a segment is flushed at the gap that ends
+// it. After an interrupted flush nothing more is flushed, and more() tells the source to stop.
+struct Tracer {
+  const Mapping* map;
+  const Scratch* sc;
+  const Interrupt* hook;
+  Output* out;
+  std::int32_t i = 0, seg_start = -1;
   bool stopped = false;
-  Stop stop = Stop::kNone;
-  for (std::int32_t i0 = 0; i0 < n && stop == Stop::kNone;) {
+
+  void operator()(double x, double y) noexcept {
+    map->point(Axes<0, 0>{}, x, y, sc->px[i], sc->py[i]);
+    if (seg_start < 0) seg_start = i;
+    ++i;
+  }
+  void hole() noexcept {
+    if (seg_start >= 0 && !stopped) stopped = !flush(*sc, seg_start, i - seg_start, *hook, *out);
+    seg_start = -1;
+    ++i;
+  }
+  bool more() const noexcept { return !stopped; }
+};
+
+template <class S, class = void>
+struct VisitsCurve : std::false_type {};
+template <class S>
+struct VisitsCurve<
+    S, std::void_t<decltype(std::declval<S&>().visit_curve(0, 0, std::declval<Tracer&>()))>>
+    : std::true_type {};
+
+// Maps, cuts and flushes the n points of a source point by point (visit_curve).
+template <class Source>
+Stop trace_points(Source& s, std::int32_t n, const Mapping& map, Scratch& sc, const Interrupt& hook,
+                  Output& o) noexcept {
+  Tracer t{&map, &sc, &hook, &o};
+  for (std::int32_t i0 = 0; i0 < n;) {
+    const std::int32_t m = std::min<std::int32_t>(Source::kVisit, n - i0);
+    if (!s.visit_curve(i0, m, t)) return Stop::kSource;
+    i0 += m;
+    if (t.stopped || !s.poll()) return Stop::kInterrupted;
+  }
+  if (t.seg_start >= 0 && !flush(sc, t.seg_start, n - t.seg_start, hook, o))
+    return Stop::kInterrupted;
+  return Stop::kNone;
+}
+
+// Maps, cuts and flushes the n points of a source read a block at a time (curve_block), each
+// block mapped as a whole.
+template <class Source>
+Stop trace_blocks(Source& s, std::int32_t n, const Mapping& map, Scratch& sc, const Interrupt& hook,
+                  Output& o) noexcept {
+  std::int32_t seg_start = -1;
+  for (std::int32_t i0 = 0; i0 < n;) {
     const std::int32_t m = std::min<std::int32_t>(Source::kBlock, n - i0);
     const double *x, *y;
     const unsigned char* gap;
-    if (!s.curve_block(i0, m, x, y, gap)) {
-      stop = Stop::kSource;
-      break;
-    }
+    if (!s.curve_block(i0, m, x, y, gap)) return Stop::kSource;
     // Gaps are mapped too (from whatever x and y hold there) but never read.
     map.split(Axes<0, 0>{}, x, y, m, sc.px + i0, sc.py + i0);
     for (std::int32_t k = 0; k < m; ++k) {
@@ -97,16 +140,28 @@ Stop trace(Source& s, std::int32_t n, const Mapping& map, Scratch& sc, const Int
       if (gap[k] == 0) {
         if (seg_start < 0) seg_start = i;
       } else if (seg_start >= 0) {
-        stopped = !flush(sc, seg_start, i - seg_start, hook, o);
+        if (!flush(sc, seg_start, i - seg_start, hook, o)) return Stop::kInterrupted;
         seg_start = -1;
-        if (stopped) break;
       }
     }
     i0 += m;
-    if (stopped || !s.poll()) stop = Stop::kInterrupted;
+    if (!s.poll()) return Stop::kInterrupted;
   }
-  if (stop == Stop::kNone && seg_start >= 0 && !flush(sc, seg_start, n - seg_start, hook, o)) {
-    stop = Stop::kInterrupted;
+  if (seg_start >= 0 && !flush(sc, seg_start, n - seg_start, hook, o)) return Stop::kInterrupted;
+  return Stop::kNone;
+}
+
+// Maps, cuts and flushes the n points of a source into out, which has room for 2 * n doubles;
+// the number of pairs written goes to out_n.
+template <class Source>
+Stop trace(Source& s, std::int32_t n, const Mapping& map, Scratch& sc, const Interrupt& hook,
+           double* out, std::int32_t& out_n) noexcept {
+  Output o(out);
+  Stop stop;
+  if constexpr (VisitsCurve<Source>::value) {
+    stop = trace_points(s, n, map, sc, hook, o);
+  } else {
+    stop = trace_blocks(s, n, map, sc, hook, o);
   }
   out_n = o.count();
   return stop;

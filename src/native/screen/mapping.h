@@ -30,6 +30,12 @@ struct Mapping {
     data_to_screen(x, y, w.x0, w.dx, w.y0, w.dy, w.pl, w.pb, w.pw, w.ph, lx, ly, px, py);
   }
 
+  // One point with the flags fixed at compile time.
+  template <int LX, int LY>
+  void point(Axes<LX, LY>, double x, double y, double& px, double& py) const noexcept {
+    data_to_screen(x, y, w.x0, w.dx, w.y0, w.dy, w.pl, w.pb, w.pw, w.ph, LX, LY, px, py);
+  }
+
   // Points k = 0 ... m - 1 into px[k], py[k].
   template <int LX, int LY>
   void split(Axes<LX, LY>, const double* x, const double* y, std::int32_t m, double* px,

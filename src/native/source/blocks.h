@@ -11,8 +11,10 @@
 // set). visit(from, count, step) calls step(x, y) for each of the points instead (count <=
 // kVisit), without a block in between where the source can. A source also has allocate(n, extra):
 // scratch for blocks of n points at most and extra arrays of as many doubles for the kernel,
-// work(k) (k < extra); and for sampled curves curve_block(from, count, x, y, gap), which also tells
-// which points are gaps. Pure C++: the C++ tests drive the kernels with sources of their own.
+// work(k) (k < extra); and for sampled curves either curve_block(from, count, x, y, gap), which
+// also tells which points are gaps, or visit_curve(from, count, step), which calls step(x, y) for
+// a point and step.hole() for a gap. Pure C++: the C++ tests drive the kernels with sources of
+// their own.
 #pragma once
 
 #include <algorithm>
@@ -21,6 +23,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "simd.h"
 #include "source/strided.h"
 
 namespace skyloom {
@@ -112,6 +115,10 @@ Stop for_each_block_at(Source& s, std::int32_t from, std::int32_t n, Index idx, 
 // Points per block read from buffers: large enough that the per-block work fades, small enough
 // for the scratch to stay in the first-level cache.
 constexpr std::int32_t kBufferBlock = 1024;
+// Visiting points one by one, a step's work is often one long dependent chain (a running sum):
+// the data are asked for a block ahead, a cache line at a time.
+constexpr std::int32_t kLineItems = 64 / sizeof(double);
+constexpr std::size_t kAheadBytes = kBufferBlock * sizeof(double);
 
 // Two series in buffers. Contiguous aligned doubles are handed out in place; anything else is
 // converted into scratch. Poll is called with the number of points read since its last call and
@@ -152,7 +159,13 @@ class BufferSource {
     const double *x, *y;
     block(from, count, x, y);
     Step local = step;  // its running values in registers
-    for (std::int32_t k = 0; k < count; ++k) local(x[k], y[k]);
+    for (std::int32_t k = 0; k < count; ++k) {
+      if (k % kLineItems == 0) {
+        simd::prefetch(x + k, kAheadBytes);
+        simd::prefetch(y + k, kAheadBytes);
+      }
+      local(x[k], y[k]);
+    }
     step = local;
     return true;
   }

@@ -1,0 +1,28 @@
+// The nearest-point scan's box test over several segments at a time. Built for AVX2 with a
+// baseline fallback chosen at load time; each lane is the scalar test.
+#include "analysis/nearest_core.h"
+
+namespace skyloom::nearest {
+
+SKYLOOM_CLONES std::int32_t first_candidate(const double* px, const double* py, std::int32_t from,
+                                            std::int32_t m, double mx, double my,
+                                            double bound) noexcept {
+  assert(from >= 1);
+  using simd::F64x4;
+  std::int32_t k = from;
+  for (; k + 4 <= m; k += 4) {
+    const simd::Mask4 far = box_beyond(F64x4::load(px + k - 1), F64x4::load(px + k),
+                                       F64x4::load(py + k - 1), F64x4::load(py + k), mx, my, bound);
+    if (simd::any(~far)) {
+      for (int l = 0;; ++l) {
+        if (far[l] == 0) return k + l;
+      }
+    }
+  }
+  for (; k < m; ++k) {
+    if (!box_beyond(px[k - 1], px[k], py[k - 1], py[k], mx, my, bound)) return k;
+  }
+  return m;
+}
+
+}  // namespace skyloom::nearest
