@@ -185,10 +185,10 @@ SKYLOOM_CLONES bool chunk_extremes(const double* v, std::int32_t m, std::int32_t
                                    double* lo, double* hi, double& mn, double& mx) noexcept {
   bool ok = true;
   for (std::int32_t c = 0, j = 0; c < m; c += kChunk, ++j) {
-    // The hardware's prefetch alone leaves a y-only scan a fifth slower than it could be.
+    // The hardware's prefetch alone leaves a y-only scan about a sixth slower.
     if (c + 2 * kChunk < readable) {
       const std::int32_t end = readable - c - 2 * kChunk < kChunk ? readable : c + 3 * kChunk;
-      for (std::int32_t l = c + 2 * kChunk; l < end; l += 8) __builtin_prefetch(v + l);
+      for (std::int32_t l = c + 2 * kChunk; l < end; l += 8) simd::prefetch(v, l * sizeof(double));
     }
     ok = extremes_of(v + c, m - c < kChunk ? m - c : kChunk, lo[j], hi[j]) && ok;
   }
