@@ -186,9 +186,10 @@ SKYLOOM_CLONES bool chunk_extremes(const double* v, std::int32_t m, std::int32_t
   bool ok = true;
   for (std::int32_t c = 0, j = 0; c < m; c += kChunk, ++j) {
     // The hardware's prefetch alone leaves a y-only scan about a sixth slower.
-    if (c + 2 * kChunk < readable) {
-      const std::int32_t end = readable - c - 2 * kChunk < kChunk ? readable : c + 3 * kChunk;
-      for (std::int32_t l = c + 2 * kChunk; l < end; l += 8) simd::prefetch(v, l * sizeof(double));
+    const std::int32_t ahead = c + kPrefetchChunks * kChunk;
+    if (ahead < readable) {
+      const std::int32_t end = readable - ahead < kChunk ? readable : ahead + kChunk;
+      for (std::int32_t l = ahead; l < end; l += 8) simd::prefetch(v, l * sizeof(double));
     }
     ok = extremes_of(v + c, m - c < kChunk ? m - c : kChunk, lo[j], hi[j]) && ok;
   }

@@ -100,9 +100,10 @@ constexpr std::int32_t kBlock = 1024;  // points read and mapped at a time
 // Points reduced in one go when read in place: block by block, a long column took a third
 // longer than reading it.
 constexpr std::int32_t kSpan = 1 << 16;
-constexpr std::int32_t kChunk = 512;       // values summed up by their extremes within a span
-constexpr std::int64_t kPollEvery = 4096;  // points or probes between polls
-constexpr std::int64_t kRawColumn = 64;    // shorter sorted columns are mapped point by point
+constexpr std::int32_t kChunk = 512;         // values summed up by their extremes within a span
+constexpr std::int32_t kPrefetchChunks = 4;  // how far ahead chunk_extremes() prefetches
+constexpr std::int64_t kPollEvery = 4096;    // points or probes between polls
+constexpr std::int64_t kRawColumn = 64;      // shorter sorted columns are mapped point by point
 // Keys of the two off-screen sides: far beyond any column (pixels are clamped to ±1e6).
 constexpr double kLeft = -3e6, kRight = 3e6;
 // Cell changes a block may make before the rest of it is mapped point by point, and the blocks
@@ -659,10 +660,9 @@ class Scan {
           if (!tick(m)) return false;
           y_ = y;
           double mn, mx;
-          // Prefetched up to two chunks into the next column.
-          const std::int64_t left = visible_.b - from;
-          const auto readable =
-              static_cast<std::int32_t>(left < m + 2 * kChunk ? left : m + 2 * kChunk);
+          // Prefetched into the next column too.
+          const std::int64_t left = visible_.b - from, most = m + kPrefetchChunks * kChunk;
+          const auto readable = static_cast<std::int32_t>(left < most ? left : most);
           if (chunk_extremes(y_, m, readable, chunk_lo_, chunk_hi_, mn, mx)) {
             if (!extend(from, 0, m, k, mn, mx, true)) return false;
             from += m;
