@@ -459,13 +459,18 @@ inline std::vector<double> m4(const std::vector<double>& xs, const std::vector<d
 }  // namespace plain
 
 // A Reader over two vectors that records any read outside [0, n), and can fail or stop on
-// request: the calls counted are gathers and x_at (fail_at) and polls (stop_at).
+// request: the calls counted are gathers and x_at (fail_at) and polls (stop_at). With in_place
+// it hands out blocks in place too, as buffers of doubles do (those reads are not counted).
 struct VectorReader {
   const std::vector<double>& x;
   const std::vector<double>& y;
+  bool in_place = false;
   long fail_at = -1, stop_at = -1;
   long calls = 0, polls = 0, x_read = 0, y_read = 0;
   bool out_of_range = false;
+
+  const double* x_in_place(std::int64_t from) { return in_place ? x.data() + from : nullptr; }
+  const double* y_in_place(std::int64_t from) { return in_place ? y.data() + from : nullptr; }
 
   bool ok(std::int64_t from, std::int64_t count) {
     if (from < 0 || count < 1 || from + count > static_cast<std::int64_t>(x.size())) {
@@ -511,8 +516,8 @@ struct VectorSink {
 
 // Runs the core; an empty string when it returned ok with the plain rule's points.
 inline std::string m4_matches(const std::vector<double>& xs, const std::vector<double>& ys,
-                              const M4View& v, bool x_sorted) {
-  VectorReader r{xs, ys};
+                              const M4View& v, bool x_sorted, bool in_place = false) {
+  VectorReader r{xs, ys, in_place};
   VectorSink sink;
   const M4Status s = m4_to_screen(r, static_cast<std::int64_t>(xs.size()), v, x_sorted, sink);
   if (r.out_of_range) return "read out of range";

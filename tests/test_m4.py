@@ -84,6 +84,25 @@ def test_sorted_x_gives_the_general_rule(data, n, flags, fmt):
     check(xl, yl, view, flags, (xl, yl), sorted_too=True)
 
 
+@settings(LARGE, max_examples=60, deadline=None)
+@given(st.data(), st.integers(1, 3000), FLAGS)
+def test_sorted_x_unevenly_spaced(data, n, flags):
+    """Column ends are guessed as if x were evenly spaced: gaps of every size (none: repeats;
+    huge: clusters far apart; growing: geometric) must not change the result."""
+    gaps = st.sampled_from([0.0, 1e-9, 1.0, 1.0, 1.0, 37.0, 1e6])
+    kind = data.draw(st.sampled_from(["mixed", "clusters", "geometric"]))
+    if kind == "mixed":
+        steps = np.array(data.draw(st.lists(gaps, min_size=n, max_size=n)))
+    elif kind == "clusters":
+        steps = np.where(np.arange(n) % data.draw(st.integers(2, 700)) == 0, 1e5, 1e-3)
+    else:
+        steps = 1.01 ** np.arange(n)
+    xs = np.cumsum(steps)
+    ys = np.random.default_rng(n).standard_normal(n).cumsum()
+    view = data.draw(fitted(xs.tolist(), ys.tolist()))
+    check(xs, ys, view, flags, (xs.tolist(), ys.tolist()), sorted_too=True)
+
+
 @settings(LARGE, max_examples=100, deadline=None)
 @given(st.data(), LENGTHS, FLAGS)
 def test_a_broken_sorted_promise_gives_some_polyline(data, n, flags):

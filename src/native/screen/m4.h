@@ -20,8 +20,9 @@
 // - kept points stay in input order. Nothing is sorted: unsorted x just makes more runs.
 //
 // With x_sorted the caller promises ascending x values (no NaN). When the mapping rises with x
-// (finite x0, pl, and finite positive dx and pw) the visible range and the column boundaries
-// are then found by bisection and only the y values of the visible columns are read: the result
+// (finite x0, pl, and finite positive dx and pw) the visible range is then found by bisection,
+// each column's end by a guess (as if x were evenly spaced) confirmed in the data, or else by
+// galloping and bisection, and only the y values of the visible columns are read: the result
 // is the general rule's, bit for bit. A broken promise gives some other polyline, never an
 // out-of-range read or an endless loop.
 #pragma once
@@ -95,9 +96,14 @@ M4Status m4_to_screen(Reader& reader, std::int64_t n, const M4View& view, bool x
 
 namespace m4 {
 
-constexpr std::int32_t kBlock = 1024;      // points read and mapped at a time
-constexpr std::int64_t kPollEvery = 4096;  // points or probes between polls
-constexpr std::int64_t kRawColumn = 64;    // shorter sorted columns are mapped point by point
+constexpr std::int32_t kBlock = 1024;  // points read and mapped at a time
+// Points reduced in one go when read in place: block by block, a long column took a third
+// longer than reading it.
+constexpr std::int32_t kSpan = 1 << 16;
+constexpr std::int32_t kChunk = 512;         // values summed up by their extremes within a span
+constexpr std::int32_t kPrefetchChunks = 4;  // how far ahead chunk_extremes() prefetches
+constexpr std::int64_t kPollEvery = 4096;    // points or probes between polls
+constexpr std::int64_t kRawColumn = 64;      // shorter sorted columns are mapped point by point
 // Keys of the two off-screen sides: far beyond any column (pixels are clamped to ±1e6).
 constexpr double kLeft = -3e6, kRight = 3e6;
 // Cell changes a block may make before the rest of it is mapped point by point, and the blocks
@@ -110,6 +116,15 @@ constexpr int kCooldown = 64;
 void column_keys(double* px, const double* py, std::int32_t m, double lo, double hi) noexcept;
 // The smallest and largest of v[0 .. m), m > 0; false (and mn, mx unspecified) if one is NaN.
 bool extremes(const double* v, std::int32_t m, double& mn, double& mx) noexcept;
+// extremes() of v[0 .. m), m > 0, and of each chunk of kChunk values in lo[j] and hi[j]: where
+// to look for the first value beyond a bound without reading them all again. The values up to
+// v[readable - 1] (readable >= m) are prefetched as the scan nears them.
+bool chunk_extremes(const double* v, std::int32_t m, std::int32_t readable, double* lo, double* hi,
+                    double& mn, double& mx) noexcept;
+// The length of the run of points from 0 with x in [lo, hi] and y not NaN (0 when the first
+// is not one); mn, mx, chunk_lo and chunk_hi as chunk_extremes() gives them for y over the run.
+std::int32_t cell_run(const double* x, const double* y, std::int32_t m, double lo, double hi,
+                      double* chunk_lo, double* chunk_hi, double& mn, double& mx) noexcept;
 // The first index t < m with lo <= v[t] <= hi, or m.
 std::int32_t first_inside(const double* v, std::int32_t m, double lo, double hi) noexcept;
 // The first index t < m where v[t] differs from k (NaN differs from all), or m.
@@ -178,7 +193,16 @@ class Scan {
  private:
   bool scan_all(std::int64_t n) noexcept {
     lazy_x_ = false;
-    for (std::int64_t from = 0; from < n; from += kBlock) {
+    for (std::int64_t from = 0; from < n;) {
+      // Stretches read in place go by cells in one go while they can.
+      if (cells_ && cooldown_ == 0 && in_place(from)) {
+        const auto m = static_cast<std::int32_t>(n - from < kSpan ? n - from : kSpan);
+        if (!tick(m)) return false;
+        std::int32_t t = 0;
+        if (!by_cells(from, m, t)) return false;
+        from += t;
+        if (t == m) continue;
+      }
       const auto m = static_cast<std::int32_t>(n - from < kBlock ? n - from : kBlock);
       if (!tick(m)) return false;
       if (!read(from, m)) return stop(M4Status::source_failed);
@@ -189,6 +213,7 @@ class Scan {
         --cooldown_;
       }
       if (t < m && !mapped(from, t, m)) return false;
+      from += m;
     }
     return close();
   }
@@ -211,9 +236,10 @@ class Scan {
   // Cells: with a mapping that rises with x and a monotone one for y, the x values of one run
   // key (a column, or a side) form an interval, found once by bisection. While x stays in the
   // current cell nothing is mapped: runs are cut by two comparisons per point and reduced over
-  // raw y, which gives the mapped scan's result bit for bit. Advances t over the block until a
-  // NaN (x, or y on screen) or too many cell changes for this block; the rest is mapped, and
-  // after many changes (unsorted x) cells rest for a while.
+  // raw y, which gives the mapped scan's result bit for bit. Advances t over the block (or a
+  // stretch read in place) until a NaN (x, or y on screen) or more cell changes than
+  // kCellChanges per kBlock points; the rest is mapped, and after many changes (unsorted x)
+  // cells rest for a while.
   bool by_cells(std::int64_t base, std::int32_t m, std::int32_t& t) noexcept {
     mapped_ = false;
     int changes = 0;
@@ -221,18 +247,23 @@ class Scan {
       const double x = x_[t];
       if (!(x >= cell_lo_ && x <= cell_hi_)) {
         if (x != x) return true;
-        if (++changes > kCellChanges) {
+        if (++changes > kCellChanges * (1 + t / kBlock)) {
           cooldown_ = kCooldown;
           return true;
         }
         enter_cell(x);
       }
-      // From t + 1: x was read once (data read in place may be changed meanwhile by another
-      // thread; that gives another polyline, but the scan still advances).
-      const std::int32_t e = t + 1 + first_outside(x_ + t + 1, m - t - 1, cell_lo_, cell_hi_);
+      std::int32_t e;
       double mn = 0, mx = 0;
-      if (on_screen(cell_key_) && !extremes(y_ + t, e - t, mn, mx)) return true;
-      if (!extend(base, t, e, cell_key_, mn, mx)) return false;
+      if (on_screen(cell_key_)) {
+        // Ends at a NaN y too, which is then mapped. x is read again: data read in place may
+        // be changed meanwhile by another thread (another polyline, but the scan advances).
+        e = t + cell_run(x_ + t, y_ + t, m - t, cell_lo_, cell_hi_, chunk_lo_, chunk_hi_, mn, mx);
+        if (e == t) return true;
+      } else {
+        e = t + 1 + first_outside(x_ + t + 1, m - t - 1, cell_lo_, cell_hi_);
+      }
+      if (!extend(base, t, e, cell_key_, mn, mx, true)) return false;
       t = e;
     }
     return true;
@@ -319,35 +350,60 @@ class Scan {
     if (!partition(-1, n, true, a) || !partition(a - 1, n, false, b)) return false;
     assert(0 <= a && a <= b && b <= n);
     if (a > 0 && !side_run(0, a, kLeft)) return false;
-    for (std::int64_t s = a; s < b;) {
-      double k;
-      if (!column_at(s, k)) return false;
-      std::int64_t e;
-      if (!column_end(s, b, k, e) || !column(s, e, k)) return false;
-      s = e;
+    if (a < b) {
+      // Column ends are guessed between the first and the last visible x.
+      visible_ = {a, b, 0, 0};
+      if (!r_.x_at(a, visible_.x_first) || !r_.x_at(b - 1, visible_.x_last)) {
+        return stop(M4Status::source_failed);
+      }
+      double x = visible_.x_first;
+      for (std::int64_t s = a, e; s < b; s = e) {
+        if (!tick(1)) return false;
+        const double k = std::trunc(map_x(x, v_));
+        if (!column_end(s, x, k, e, x) || !column(s, e, k)) return false;
+      }
     }
     if (b < n && !side_run(b, n, kRight)) return false;
-    return close();
+    return close() && flush();
   }
 
   // Points x_ and y_ at the block of m points from index from: in place when the reader can,
   // else gathered into scratch.
   bool read(std::int64_t from, std::int32_t m) noexcept {
-    if constexpr (InPlace<Reader>::value) {
-      x_ = r_.x_in_place(from);
-      y_ = r_.y_in_place(from);
-      if (x_ != nullptr && y_ != nullptr) return true;
-    }
+    if (in_place(from)) return true;
     x_ = sx_;
     y_ = sy_;
     return r_.gather(from, m, sx_, sy_);
   }
 
-  bool read_y(std::int64_t from, std::int32_t m) noexcept {
+  // Whether the block from `from` can be read in place; points x_ and y_ at it if so.
+  bool in_place(std::int64_t from) noexcept {
     if constexpr (InPlace<Reader>::value) {
-      y_ = r_.y_in_place(from);
-      if (y_ != nullptr) return true;
+      const double* x = r_.x_in_place(from);
+      const double* y = r_.y_in_place(from);
+      if (x == nullptr || y == nullptr) return false;
+      x_ = x;
+      y_ = y;
+      return true;
+    } else {
+      (void)from;
+      return false;
     }
+  }
+
+  // Item from of ys and the rest in place, or nullptr.
+  const double* y_in_place(std::int64_t from) noexcept {
+    if constexpr (InPlace<Reader>::value) {
+      return r_.y_in_place(from);
+    } else {
+      (void)from;
+      return nullptr;
+    }
+  }
+
+  bool read_y(std::int64_t from, std::int32_t m) noexcept {
+    y_ = y_in_place(from);
+    if (y_ != nullptr) return true;
     y_ = sy_;
     return r_.gather_y(from, m, sy_);
   }
@@ -358,12 +414,13 @@ class Scan {
     return false;
   }
 
-  // Counts work and polls the reader at coarse intervals.
+  // Counts work and polls the reader once per kPollEvery of it: a stretch of kSpan points polls
+  // many times over, so that readers may count points by polls.
   bool tick(std::int64_t work) noexcept {
-    work_ += work;
-    if (work_ < kPollEvery) return true;
-    work_ = 0;
-    return r_.poll() || stop(M4Status::stopped);
+    for (work_ += work; work_ >= kPollEvery; work_ -= kPollEvery) {
+      if (!r_.poll()) return stop(M4Status::stopped);
+    }
+    return true;
   }
 
   bool on_screen(double key) const noexcept { return key != kLeft && key != kRight; }
@@ -373,10 +430,26 @@ class Scan {
             mapped_ ? py_[t] : map_y(y_[t], v_)};
   }
 
+  // Points whose x is still to be read wait in pending_: their x are then read together, so
+  // that the reads overlap (one at a time, a read far from the data being scanned stalls it).
   bool emit(const Pick& p) noexcept {
-    double x = p.x;
-    if (lazy_x_ && !r_.x_at(p.i, x)) return stop(M4Status::source_failed);
-    if (!sink_.push(map_x(x, v_), p.py)) return stop(M4Status::no_memory);
+    if (lazy_x_) {
+      pending_[n_pending_++] = p;
+      return n_pending_ < kPending || flush();
+    }
+    if (!sink_.push(map_x(p.x, v_), p.py)) return stop(M4Status::no_memory);
+    return true;
+  }
+
+  bool flush() noexcept {
+    double x[kPending];
+    for (int j = 0; j < n_pending_; ++j) {
+      if (!r_.x_at(pending_[j].i, x[j])) return stop(M4Status::source_failed);
+    }
+    for (int j = 0; j < n_pending_; ++j) {
+      if (!sink_.push(map_x(x[j], v_), pending_[j].py)) return stop(M4Status::no_memory);
+    }
+    n_pending_ = 0;
     return true;
   }
 
@@ -427,9 +500,10 @@ class Scan {
   }
 
   // Extends the run by the points [t, e) of the block, all with key k, their mapped y (or raw y
-  // when !mapped_) ranging from mn to mx.
-  bool extend(std::int64_t base, std::int32_t t, std::int32_t e, double k, double mn,
-              double mx) noexcept {
+  // when !mapped_) ranging from mn to mx. With chunks, chunk_lo_ and chunk_hi_ hold the
+  // extremes of the raw y of each chunk from t on.
+  bool extend(std::int64_t base, std::int32_t t, std::int32_t e, double k, double mn, double mx,
+              bool chunks = false) noexcept {
     if (!open_ || run_key_ != k) {
       if (!close()) return false;
       open(k, pick(base, t));
@@ -440,10 +514,10 @@ class Scan {
     } else if (on_screen(k)) {
       // The smallest py comes from the largest y when the mapping falls, and so on.
       const std::int32_t lo =
-          raw_side(low_, y_ + t, e - t, falls_ ? mx : mn, falls_ ? mn : mx, falls_, true);
+          raw_side(low_, y_ + t, e - t, falls_ ? mx : mn, falls_ ? mn : mx, falls_, true, chunks);
       if (lo >= 0) low_ = pick(base, t + lo);
-      const std::int32_t hi =
-          raw_side(high_, y_ + t, e - t, falls_ ? mn : mx, falls_ ? mx : mn, !falls_, false);
+      const std::int32_t hi = raw_side(high_, y_ + t, e - t, falls_ ? mn : mx, falls_ ? mx : mn,
+                                       !falls_, false, chunks);
       if (hi >= 0) high_ = pick(base, t + hi);
     }
     last_ = pick(base, e - 1);
@@ -478,28 +552,88 @@ class Scan {
     return true;
   }
 
-  // The end of the column k that starts at s: the first index in (s, b) whose column lies right
-  // of k, else b. Gallops from s, then bisects.
-  bool column_end(std::int64_t s, std::int64_t b, double k, std::int64_t& e) noexcept {
-    std::int64_t lo = s, hi = b;
-    for (std::int64_t d = 1; d < hi - s; d *= 2) {
-      double c;
-      if (!column_at(s + d, c)) return false;
-      if (c > k) {
-        hi = s + d;
-        break;
+  // Where the column k that starts at s with xs probably ends, in (s, b]: the x where the next
+  // column begins, in real arithmetic, placed between (s, xs) and (b - 1, the last visible x)
+  // as if x were evenly spaced. Only a starting point: any value gives the same end, found in
+  // the data.
+  std::int64_t guess_end(std::int64_t s, double xs, double k) const noexcept {
+    const std::int64_t b = visible_.b;
+    // Column c holds the px of trunc c: (c - 1, c] below zero, [c, c + 1) above, (-1, 1) at 0.
+    const double edge = v_.x0 + ((k + 1 > 0 ? k + 1 : k) - v_.pl) / v_.pw * v_.dx;
+    double f = (edge - xs) / (visible_.x_last - xs);
+    if (!(f >= 0)) f = 0;  // NaN too (a broken promise, or one x for all)
+    if (f > 1) f = 1;
+    const std::int64_t g =
+        s + static_cast<std::int64_t>(std::ceil(f * static_cast<double>(b - 1 - s)));
+    return g <= s ? s + 1 : (g > b ? b : g);
+  }
+
+  // Guesses the ends of the columns k, k + 1, ... from the first visible point on, and reads
+  // the x on either side of each: read together, the reads overlap, where a probe per column
+  // stalls the scan each time.
+  bool look_ahead(double k) noexcept {
+    if (!tick(2 * kAhead)) return false;
+    ahead_k_ = k;
+    for (int j = 0; j < kAhead; ++j) {
+      Guess& q = ahead_[j];
+      q.g = guess_end(visible_.a, visible_.x_first, k + j);
+      q.at = std::numeric_limits<double>::infinity();  // b stands for "right of the column"
+      if (!r_.x_at(q.g - 1, q.before) || (q.g < visible_.b && !r_.x_at(q.g, q.at))) {
+        return stop(M4Status::source_failed);
       }
-      lo = s + d;
+    }
+    return true;
+  }
+
+  // The end e of the column k that starts at s with xs: the first index in (s, b) whose column
+  // lies right of k, else b; and xe, the x at e when e < b. Takes the guess looked ahead when
+  // the x around it confirm it, else gallops from a guess, then bisects: a good guess costs two
+  // probes, a bad one about twice the logarithm of its error.
+  bool column_end(std::int64_t s, double xs, double k, std::int64_t& e, double& xe) noexcept {
+    const std::int64_t b = visible_.b;
+    if (k == k) {  // a NaN x (a broken promise) has no column to look ahead for
+      if (!(k >= ahead_k_ && k < ahead_k_ + kAhead) && !look_ahead(k)) return false;
+      const Guess& q = ahead_[static_cast<int>(k - ahead_k_)];
+      if (q.g > s && !(std::trunc(map_x(q.before, v_)) > k) && std::trunc(map_x(q.at, v_)) > k) {
+        e = q.g;
+        xe = q.at;
+        return true;
+      }
+    }
+    const std::int64_t g = guess_end(s, xs, k);
+    assert(s < g && g <= b);
+    std::int64_t lo = s, hi = b;  // lo: in column k (or left of it); hi: right of it, or b
+    double c = std::numeric_limits<double>::infinity();  // b stands for "right of k"
+    if (g < b && !column_at(g, c)) return false;
+    if (c > k) {
+      hi = g;
+      for (std::int64_t d = 1; d < hi - lo; d *= 2) {
+        if (!column_at(hi - d, c)) return false;
+        if (!(c > k)) {
+          lo = hi - d;
+          break;
+        }
+        hi -= d;
+      }
+    } else {
+      lo = g;
+      for (std::int64_t d = 1; d < hi - lo; d *= 2) {
+        if (!column_at(lo + d, c)) return false;
+        if (c > k) {
+          hi = lo + d;
+          break;
+        }
+        lo += d;
+      }
     }
     while (hi - lo > 1) {
       const std::int64_t mid = lo + (hi - lo) / 2;
-      double c;
       if (!column_at(mid, c)) return false;
       (c > k ? hi : lo) = mid;
     }
     assert(s <= lo && lo < hi && hi <= b);
     e = hi;
-    return true;
+    return e == b || r_.x_at(e, xe) || stop(M4Status::source_failed);
   }
 
   // The off-screen run [s, e): its first and last points.
@@ -513,41 +647,70 @@ class Scan {
     return true;
   }
 
-  // The points [s, e) of column k, block by block: long columns with a monotone y mapping are
-  // reduced over raw y, others are mapped point by point.
+  // The points [s, e) of column k: long columns with a monotone y mapping are reduced over raw
+  // y, in stretches of kSpan when read in place, else block by block; other columns are mapped
+  // point by point.
   bool column(std::int64_t s, std::int64_t e, double k) noexcept {
     mapped_ = !(raw_y_ && e - s >= kRawColumn);
-    for (std::int64_t from = s; from < e; from += kBlock) {
+    std::int64_t by_blocks = s;  // the stretch before it holds a NaN y: it goes block by block
+    for (std::int64_t from = s; from < e;) {
+      if (!mapped_ && from >= by_blocks) {
+        const auto m = static_cast<std::int32_t>(e - from < kSpan ? e - from : kSpan);
+        if (const double* y = y_in_place(from)) {
+          if (!tick(m)) return false;
+          y_ = y;
+          double mn, mx;
+          // Prefetched into the next column too.
+          const std::int64_t left = visible_.b - from, most = m + kPrefetchChunks * kChunk;
+          const auto readable = static_cast<std::int32_t>(left < most ? left : most);
+          if (chunk_extremes(y_, m, readable, chunk_lo_, chunk_hi_, mn, mx)) {
+            if (!extend(from, 0, m, k, mn, mx, true)) return false;
+            from += m;
+            continue;
+          }
+          by_blocks = from + m;
+        }
+      }
       const auto m = static_cast<std::int32_t>(e - from < kBlock ? e - from : kBlock);
       if (!tick(m)) return false;
       if (!read_y(from, m)) return stop(M4Status::source_failed);
       double mn, mx;
       if (!mapped_ && extremes(y_, m, mn, mx)) {  // no NaN: one segment
         if (!extend(from, 0, m, k, mn, mx)) return false;
-        continue;
+      } else {
+        for (std::int32_t t = 0; t < m; ++t) {
+          if (mapped_) py_[t] = map_y(y_[t], v_);
+          const double q = mapped_ ? py_[t] : y_[t];
+          key_[t] = q == q ? k : q;  // a NaN py (from a NaN y, when raw) is kept alone
+        }
+        if (!feed(from, 0, m)) return false;
       }
-      for (std::int32_t t = 0; t < m; ++t) {
-        if (mapped_) py_[t] = map_y(y_[t], v_);
-        const double q = mapped_ ? py_[t] : y_[t];
-        key_[t] = q == q ? k : q;  // a NaN py (from a NaN y, when raw) is kept alone
-      }
-      if (!feed(from, 0, m)) return false;
+      from += m;
     }
     return true;
   }
 
   // The offset of the earliest of the m values y whose py equals that of their extreme E (the
-  // other extreme O) when that py lies strictly beyond the run's extreme `side`, else -1.
+  // other extreme O) when that py lies strictly beyond the run's extreme `side`, else -1. With
+  // chunks, only the first chunk that reaches so far is searched.
   std::int32_t raw_side(const Pick& side, const double* y, std::int32_t m, double E, double O,
-                        bool e_is_max, bool smaller) const noexcept {
+                        bool e_is_max, bool smaller, bool chunks) const noexcept {
     if (e_is_max ? !(E > side.y) : !(E < side.y)) return -1;  // maps no further: a tie at best
     const double P = map_y(E, v_);
     if (smaller ? !(P < side.py) : !(P > side.py)) return -1;  // a tie keeps the earlier point
     const double t = tie_bound(E, O, P);
     constexpr double inf = std::numeric_limits<double>::infinity();
-    const std::int32_t u = e_is_max ? first_inside(y, m, t, inf) : first_inside(y, m, -inf, t);
+    const double lo = e_is_max ? t : -inf, hi = e_is_max ? inf : t;
+    std::int32_t from = 0;
+    if (chunks) {
+      const double* reach = e_is_max ? chunk_hi_ : chunk_lo_;
+      for (std::int32_t j = 0; from < m && !(reach[j] >= lo && reach[j] <= hi); ++j) from += kChunk;
+      if (from >= m) return -1;
+      m = m - from < kChunk ? m - from : kChunk;
+    }
+    const std::int32_t u = first_inside(y + from, m, lo, hi);
     // Always found, unless data read in place changed under the scan.
-    return u < m ? u : -1;
+    return u < m ? from + u : -1;
   }
 
   // Of the values from O to E (both in the block), the one nearest O whose py equals P = py(E):
@@ -600,6 +763,22 @@ class Scan {
   double cell_key_ = 0;
   double cell_lo_ = std::numeric_limits<double>::quiet_NaN(), cell_hi_ = cell_lo_;
   int cooldown_ = 0;  // blocks left before cells are tried again
+  double chunk_lo_[kSpan / kChunk], chunk_hi_[kSpan / kChunk];  // see chunk_extremes
+  static constexpr int kPending = 32;
+  Pick pending_[kPending];  // see emit()
+  int n_pending_ = 0;
+  // The sorted scan's visible points [a, b), the x of the first and the last, and the column
+  // ends guessed ahead for the columns from ahead_k_ on.
+  struct Visible {
+    std::int64_t a, b;
+    double x_first, x_last;
+  } visible_{};
+  static constexpr int kAhead = 16;
+  struct Guess {
+    std::int64_t g;     // the guessed end, in (a, b]
+    double before, at;  // x at g - 1 and at g (+inf for b)
+  } ahead_[kAhead];
+  double ahead_k_ = std::numeric_limits<double>::quiet_NaN();
   // lazy_x_: x_ is not read, picks read x when emitted; mapped_: py_ holds the block's py.
   bool lazy_x_ = false, mapped_ = true;
   std::int64_t work_ = 0;
