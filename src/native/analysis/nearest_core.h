@@ -131,20 +131,26 @@ inline double distance(double mx, double my, const Vertex& a, const Vertex& b) n
   return std::hypot(ex, ey);
 }
 
-// The segment a-b, skipped when either filter proves that it cannot beat the best so far.
-inline void visit(double mx, double my, const Vertex& a, const Vertex& b, Best& best) noexcept {
+// The segment a-b, skipped when either filter proves that it cannot beat the best so far; true
+// when the box test did.
+inline bool visit(double mx, double my, const Vertex& a, const Vertex& b, Best& best) noexcept {
   if (beyond(mx, my, a, b, best.bound)) {
     assert(!(distance(mx, my, a, b) < best.bd));  // the box is a proof
-    return;
+    return true;
   }
   double ex, ey;
   const double t = foot(mx, my, a, b, ex, ey);
   if (ex * ex + ey * ey >= best.bound) {
     assert(!(std::hypot(ex, ey) < best.bd));  // so is the squared distance
-    return;
+    return false;
   }
   take(a, b, t, std::hypot(ex, ey), best);
+  return false;
 }
+
+// Segments the box test rules out in a row before the scan tests four at a time: near the best
+// so far they come in short runs, and one at a time is cheaper there.
+constexpr std::int32_t kQuietRun = 8;
 
 // The segments (i, i + 1) for i = 0 ... n - 2, with vertex 0 already read and mapped into v0:
 // each later vertex is read and mapped once, a block at a time (with the axis flags fixed at
@@ -164,9 +170,16 @@ Stop scan(Source& s, std::int32_t n, const Mapping& map, double mx, double my, V
       Best b = best;
       auto vertex = [&](std::int32_t k) { return Vertex{x[k], y[k], pxb[k], pyb[k]}; };
       visit(qx, qy, carried, vertex(0), b);
-      // Within the block, the segments that the box test rules out in bulk are never visited.
-      for (std::int32_t k = 1; (k = first_candidate(pxb, pyb, k, m, qx, qy, b.bound)) < m; ++k) {
-        visit(qx, qy, vertex(k - 1), vertex(k), b);
+      // Within the block, once the box test has ruled out a run of segments one at a time, the
+      // rest that it rules out in bulk are never visited.
+      for (std::int32_t k = 1, quiet = 0; k < m;) {
+        if (quiet < kQuietRun) {
+          quiet = visit(qx, qy, vertex(k - 1), vertex(k), b) ? quiet + 1 : 0;
+          ++k;
+        } else {
+          k = first_candidate(pxb, pyb, k, m, qx, qy, b.bound);
+          quiet = 0;
+        }
       }
       carried = vertex(m - 1);
       best = b;
