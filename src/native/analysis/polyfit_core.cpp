@@ -49,13 +49,17 @@ constexpr int pass_rows(int d, int N, int r, bool y) {
 }
 
 // A block's powers, row-major (row[i] the padded row of point i: the loaded vectors) and, with four
-// lanes, also column-major (col[c][i]: broadcasts straight from memory, no shuffles).
+// lanes, also column-major (col[c][i]: broadcasts straight from memory, no shuffles), with the
+// block's y values copied beside them as the powers are built: read there in bulk, their cache
+// misses overlap, where one at a time in the pass each would hold up the running sums (at 10^7
+// points that took 4.3 ns per point against 2.9 with the copy).
 template <int D, int N>
 struct Table {
   static constexpr int P = row_width(D, N) * N;
   static constexpr bool kColumns = N == 4;
   alignas(32) double row[kBlock][P];
   alignas(32) double col[kColumns ? P : 1][kColumns ? kBlock : 1];
+  alignas(32) double ys[kColumns ? kBlock : 1];
 
   SKYLOOM_INLINE double power(int i, int c) const noexcept {
     if constexpr (kColumns) {
@@ -143,7 +147,7 @@ SKYLOOM_INLINE void fill_one(double x, int i, Table<D, N>& t) noexcept {
 // The powers of points 0 ... m - 1. With four lanes, four points at a time: one vector per
 // column, then 4 x 4 transposes into the rows.
 template <int D, int N>
-SKYLOOM_INLINE void fill(const double* x, int m, Table<D, N>& t) noexcept {
+SKYLOOM_INLINE void fill(const double* x, const double* y, int m, Table<D, N>& t) noexcept {
   int i = 0;
   if constexpr (Table<D, N>::kColumns) {
     using simd::F64x4;
@@ -151,6 +155,7 @@ SKYLOOM_INLINE void fill(const double* x, int m, Table<D, N>& t) noexcept {
     constexpr int P = Table<D, N>::P;
     for (; i + 4 <= m; i += 4) {
       const F64x4 xv = F64x4::load(x + i);
+      F64x4::load(y + i).store(t.ys + i);
       F64x4 c[P];
       SKYLOOM_UNROLL
       for (int col = D; col < P; ++col) c[col] = 0.0;
@@ -172,7 +177,10 @@ SKYLOOM_INLINE void fill(const double* x, int m, Table<D, N>& t) noexcept {
       }
     }
   }
-  for (; i < m; ++i) fill_one<D, N>(x[i], i, t);
+  for (; i < m; ++i) {
+    fill_one<D, N>(x[i], i, t);
+    if constexpr (Table<D, N>::kColumns) t.ys[i] = y[i];
+  }
 }
 
 // One instance per d, so that every loop has a constant trip count.
@@ -188,8 +196,8 @@ SKYLOOM_INLINE void accumulate_d(const double* x, const double* y, int count, do
         simd::prefetch(y + i0, k * sizeof(double));
       }
     }
-    fill<D, N>(x + i0, m, t);
-    add_passes<D, N, 0, true>(t, y + i0, m, vtv, vty);
+    fill<D, N>(x + i0, y + i0, m, t);
+    add_passes<D, N, 0, true>(t, Table<D, N>::kColumns ? t.ys : y + i0, m, vtv, vty);
   }
   for (int r = 1; r < D; ++r) {
     for (int c = 0; c < r; ++c) vtv[r * D + c] = vtv[c * D + r];
