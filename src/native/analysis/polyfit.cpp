@@ -21,9 +21,11 @@ enum Arg { kXn, kYn, kDeg };
 PyObject* coefficient_list(const double* c, int d) noexcept {
   Ref list(PyList_New(d));
   if (!list) return nullptr;
+  // A coefficient of +0.0 (every one, for no points) shares the module's cached 0.0.
+  const Ref zero(zero_float());
   for (int k = 0; k < d; ++k) {
-    // A coefficient of +0.0 (every one, for no points) shares the module's cached 0.0.
-    PyObject* f = c[k] == 0.0 && !std::signbit(c[k]) ? zero_float() : PyFloat_FromDouble(c[k]);
+    PyObject* f = c[k] == 0.0 && !std::signbit(c[k]) ? Ref::borrow(zero.get()).release()
+                                                     : PyFloat_FromDouble(c[k]);
     if (!f) return nullptr;
     PyList_SET_ITEM(list.get(), k, f);
   }
