@@ -1,13 +1,17 @@
 """skyloom.kernels on float64 numpy arrays of 10^5, 10^6 and 10^7 points, each row timed in one run
 against the buffer floor (skyloom_bench_floor.read_buffer_pairs: both buffers read once, the bits
 of every value folded), numpy's own way of computing the same thing, and the list function on
-lists of the same values (made beforehand, up to 10^6 points). Then the two checks that are not
-ratios to the floor: decimation reads only the chosen items (10^7 against 10^5 points), and two
-threads calling nearest_on_segments at once against the same two calls one after the other.
+lists of the same values (made beforehand, up to 10^6 points). Then the checks that are not
+ratios to the floor: decimation reads only the chosen items (10^7 against 10^5 points), two
+threads calling nearest_on_segments at once against the same two calls one after the other, and
+every buffer function beside a thread that runs Python code against the same call alone (from
+the main thread and from a worker thread, at 2^23 and 10^7 points, and on both sides of the
+size from which a call releases the interpreter lock).
 
     python bench/bench_kernels.py [results.jsonl]
 """
 import hashlib
+import json
 import sys
 import threading
 import time
@@ -15,7 +19,7 @@ import time
 import numpy as np
 
 from alternatives import decimate_np, fn_to_screen_np, nearest_np
-from harness import Call, measure, report
+from harness import Call, fmt_time, measure, report
 from skyloom import _cy_utils as cy
 from skyloom import kernels
 
@@ -165,6 +169,118 @@ def concurrent_nearest(n=10**6, calls=4):
         pair.close()
 
 
+class Busy:
+    """A thread that runs a pure-Python loop while switched on, and waits (lock released) while
+    off: what a program's event loop or data feed does beside a drawing call."""
+
+    def __init__(self):
+        self.on, self.quit = threading.Event(), False
+        self.thread = threading.Thread(target=self.spin, daemon=True)
+        self.thread.start()
+
+    def spin(self):
+        while not self.quit:
+            self.on.wait()
+            k = 0
+            while self.on.is_set():
+                k += 1
+
+    def close(self):
+        self.quit = True
+        self.on.set()
+        self.on.clear()
+        self.thread.join()
+
+
+class Timed(Call):
+    """A Call timed from the main thread or from a worker thread, with the busy thread switched
+    on for the timed loop or not."""
+
+    def __init__(self, busy, where, fn, *args):
+        super().__init__(fn, *args)
+        self.busy, self.where = busy, where
+
+    def timer(self):
+        loop = super().timer()
+
+        def timed(number):
+            if self.busy is not None:
+                self.busy.on.set()
+                time.sleep(0.002)  # the busy thread is running when the loop starts
+            try:
+                if self.where == "main":
+                    return loop(number)
+                got = []
+                t = threading.Thread(target=lambda: got.append(loop(number)))
+                t.start()
+                t.join()
+                return got[0]
+            finally:
+                if self.busy is not None:
+                    self.busy.on.clear()
+
+        return timed
+
+
+BUSY_SIZES = (2**23, 10**7)
+# On both sides of the size from which a call releases the lock (2^19 points read).
+THRESHOLD_SIZES = (2**18, 2**20)
+BUSY_TARGET = 1.05  # beside / alone, after one switch interval is taken off
+
+
+def busy_calls(n):
+    x, y = walk(n)
+    v = view(x, y)
+    mx, my = cursor(x, y, v)
+    sx, sy = sine(n)
+    sv = view(sx, sy)[:8]
+    flags = (False, False)
+    return {
+        "trapezoid_integral": (kernels.trapezoid_integral, x, y, None, None),
+        "polyfit deg=3": (kernels.polyfit, x, y, 3),
+        "nearest_on_segments": (kernels.nearest_on_segments, mx, my, x, y) + v + flags,
+        "decimated_to_screen": (kernels.decimated_to_screen, x, y, MAX_PTS) + v + flags,
+        "fn_to_screen": (kernels.fn_to_screen, sx, sy) + sv,
+        "m4_to_screen": (kernels.m4_to_screen, x, y) + v + flags,
+        "m4_to_screen x_sorted": (
+            lambda *a: kernels.m4_to_screen(*a, x_sorted=True), x, y) + v + flags,
+    }
+
+
+def beside_busy(sizes, names=None, wheres=("main", "worker")):
+    """{(name, n, where): {"alone": s, "busy": s}}: each call timed alone and beside the busy
+    thread, interleaved in the same rounds."""
+    busy = Busy()
+    out = {}
+    try:
+        for n in sizes:
+            for name, call in busy_calls(n).items():
+                if names is not None and name not in names:
+                    continue
+                for where in wheres:
+                    cases = {"alone": Timed(None, where, *call), "busy": Timed(busy, where, *call)}
+                    out[name, n, where] = measure(cases, rounds=7, target=0.1, budget=15.0)
+    finally:
+        busy.close()
+    return out
+
+
+def report_busy(results, out=None):
+    interval = sys.getswitchinterval()
+    print("beside a busy Python thread (switch interval %s): time alone, beside, and beside less "
+          "one switch interval over alone" % fmt_time(interval))
+    for (name, n, where), t in results.items():
+        excess = (t["busy"] - interval) / t["alone"]
+        print("  %-22s n=%-9d %-6s alone %-9s busy %-9s (%.2fx; less one switch %.2fx)" % (
+            name, n, where, fmt_time(t["alone"]), fmt_time(t["busy"]), t["busy"] / t["alone"],
+            excess))
+        if out:
+            with open(out, "a") as f:
+                f.write(json.dumps({"bench": "beside a busy thread", "row": "%s n=%d %s" % (
+                    name, n, where), "seconds": t}) + "\n")
+    sys.stdout.flush()
+
+
 def main(out=None):
     results = {}
     for n in SIZES:
@@ -178,6 +294,11 @@ def main(out=None):
     report("two threads against in turn, 4 calls each: nearest_on_segments (10^6), sha256 (16 MB)",
            [(name, {k: conc[name + " " + k] for k in ("in turn", "two threads")})
             for name in ("nearest", "sha256")], floor="in turn", out=out)
+    busy = beside_busy(BUSY_SIZES)
+    report_busy(busy, out)
+    edge = beside_busy(THRESHOLD_SIZES, names={"trapezoid_integral", "polyfit deg=3"},
+                       wheres=("main",))
+    report_busy(edge, out)
     print("targets")
     for (name, n), (kind, limit) in TARGETS.items():
         t = results[name, n]
@@ -196,6 +317,13 @@ def main(out=None):
     print("  %-22s two threads / in turn %.2fx  (at most %.2fx)  %s; hashing, the machine's own: "
           "%.2fx" % ("nearest concurrent", ratio, CONCURRENT_TARGET,
                      "met" if ratio <= CONCURRENT_TARGET else "MISSED", control))
+    interval = sys.getswitchinterval()
+    worst = max(busy, key=lambda k: (busy[k]["busy"] - interval) / busy[k]["alone"])
+    got = (busy[worst]["busy"] - interval) / busy[worst]["alone"]
+    print("  %-22s beside a busy thread, worst of %d rows (%s n=%d %s): %.2fx after one switch "
+          "interval  (at most %.2fx)  %s" % (
+              "buffer calls", len(busy), worst[0], worst[1], worst[2], got, BUSY_TARGET,
+              "met" if got <= BUSY_TARGET else "MISSED"))
     sys.stdout.flush()
 
 

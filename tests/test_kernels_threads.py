@@ -11,6 +11,7 @@ import numpy as np
 import pytest
 
 import skyloom.kernels as kernels
+from conftest import SLOW
 from helpers import with_signal
 
 N = 10**7
@@ -74,12 +75,10 @@ ON_ARRAYS = {
 }
 
 
-@pytest.mark.parametrize("name", sorted(ON_ARRAYS))
-def test_other_threads_run_while_the_buffers_stay_exported(name):
-    # Another thread keeps resizing xs: it fails only while a call holds the buffer, and it can
-    # only try during a call when the call has released the lock.
-    xs = array.array("d", range(M))
-    ys = array.array("d", range(M + 1))  # room for xs growing by one between calls
+def while_resizing(xs, call, times):
+    """Makes call() up to `times` times while another thread keeps resizing the array xs, which
+    fails only while a call holds its buffer and has released the lock; the first failure's
+    message, if any, in a list."""
     errors, done = [], threading.Event()
 
     def resize():
@@ -94,15 +93,101 @@ def test_other_threads_run_while_the_buffers_stay_exported(name):
     t = threading.Thread(target=resize)
     t.start()
     try:
-        for _ in range(100):  # until the other thread has had its turn during a call
-            ON_ARRAYS[name](xs, ys)
+        for _ in range(times):
+            call()
             if errors:
                 break
     finally:
         done.set()
         t.join()
+    return errors
+
+
+@pytest.mark.parametrize("name", sorted(ON_ARRAYS))
+def test_other_threads_run_while_the_buffers_stay_exported(name):
+    # Another thread keeps resizing xs: it fails only while a call holds the buffer, and it can
+    # only try during a call when the call has released the lock.
+    xs = array.array("d", range(M))
+    ys = array.array("d", range(M + 1))  # room for xs growing by one between calls
+    # Until the other thread has had its turn during a call.
+    errors = while_resizing(xs, lambda: ON_ARRAYS[name](xs, ys), 100)
     assert errors == ["cannot resize an array that is exporting buffers"]
     xs.append(1.0)  # given back when the call returned
+
+
+def test_a_short_call_keeps_the_lock():
+    # A call whose reads take some tens of microseconds keeps the lock: the resizing thread never
+    # finds the buffer exported, since it cannot run during a call.
+    xs, ys = array.array("d", range(2**16)), array.array("d", range(2**16 + 1))
+    assert while_resizing(xs, lambda: kernels.trapezoid_integral(xs, ys, None, None), 300) == []
+
+
+# Calls of tens of milliseconds on 10^7 points (x, y, and a smooth curve s over x, of which the
+# simplification keeps few points), each timed beside a busy thread.
+BESIDE = {
+    "trapezoid_integral": lambda x, y, s: kernels.trapezoid_integral(x, y, None, None),
+    "polyfit": lambda x, y, s: kernels.polyfit(x, y, 3),
+    "nearest_on_segments": lambda x, y, s: kernels.nearest_on_segments(
+        320.0, 150.0, x, y, *VIEW, False, False),
+    "m4_to_screen": lambda x, y, s: kernels.m4_to_screen(x, y, *VIEW, False, False),
+    "m4_to_screen x_sorted": lambda x, y, s: kernels.m4_to_screen(
+        x, y, *VIEW, False, False, x_sorted=True),
+    "fn_to_screen": lambda x, y, s: kernels.fn_to_screen(x[: N // 10], s[: N // 10], *VIEW),
+}
+
+
+@pytest.fixture(scope="module")
+def long_walk():
+    x, y = walk(N)
+    return x, y, np.sin(x * (6.0 / N))
+
+
+def fastest(f, where, reps=5):
+    """The shortest of reps timings of f, from the main thread or a worker: the least disturbed
+    by whatever else the machine runs."""
+    times = []
+
+    def run():
+        for _ in range(reps):
+            t0 = time.perf_counter()
+            f()
+            times.append(time.perf_counter() - t0)
+
+    if where == "main":
+        run()
+    else:
+        t = threading.Thread(target=run)
+        t.start()
+        t.join()
+    return min(times)
+
+
+def spin(stop):
+    while not stop.is_set():
+        pass
+
+
+@pytest.mark.skipif(SLOW, reason="timing: not under valgrind or a sanitizer")
+@pytest.mark.parametrize("where", ["main", "worker"])
+@pytest.mark.parametrize("name", sorted(BESIDE))
+def test_a_busy_thread_costs_a_long_call_one_switch_at_most(long_walk, name, where):
+    # A call that released the lock waits up to a switch interval to take it back at its end;
+    # taking it back every few hundred thousand points instead made such calls 6 to 17 times
+    # slower beside a thread running Python code. The bound is loose: twice the time alone,
+    # plus that one wait.
+    f = lambda: BESIDE[name](*long_walk)  # noqa: E731
+    f()
+    alone = fastest(f, where)
+    stop = threading.Event()
+    t = threading.Thread(target=spin, args=(stop,))
+    t.start()
+    try:
+        time.sleep(0.02)
+        beside = fastest(f, where)
+    finally:
+        stop.set()
+        t.join()
+    assert beside < 2 * alone + sys.getswitchinterval(), (alone, beside)
 
 
 @pytest.mark.parametrize("name", sorted(CALLS) + ["fn_to_screen"])
@@ -161,6 +246,10 @@ LONG = {
     "nearest_on_segments": lambda x, y: kernels.nearest_on_segments(
         1.0, 2.0, x, y, *VIEW, True, False),
     "fn_to_screen": lambda x, y: kernels.fn_to_screen(x, y, *ZIGZAG_VIEW),
+    "m4_to_screen": lambda x, y: kernels.m4_to_screen(x, y, *VIEW, False, False),
+    # Every x alike: one column holding all the points, read by the sorted scan.
+    "m4_to_screen x_sorted": lambda x, y: kernels.m4_to_screen(
+        x, y, *VIEW, False, False, x_sorted=True),
 }
 
 

@@ -15,19 +15,32 @@ Rules shared by all five functions:
   ``a[::-3]``, a column of a 2-D array), items at any alignment. Mixing a list and a buffer raises
   TypeError.
 - Buffer items: format ``d``, ``f`` or ``e`` (float64, float32, float16) or the integers ``b h i
-  l q n`` and ``B H I L Q N``, in native byte order (no prefix, ``@`` or ``=``). Each item is
-  taken as ``float()`` takes it (integers correctly rounded). Any other format (``>d``, ``?``,
-  complex, objects, structures) raises TypeError naming the parameter and the format found; a
-  buffer that is not one-dimensional raises ValueError naming its shape; an object exporting no
-  buffer raises TypeError. A ``ys`` buffer shorter than ``xs`` raises ValueError before anything
-  is read; a longer one is read to the length of ``xs``. Buffers are never copied.
+  l q n`` and ``B H I L Q N``, in the machine's byte order: with no prefix or ``@`` (native
+  sizes), or with ``=`` or the explicit order of the machine (``<`` on little-endian machines,
+  as ctypes arrays give it), which mean standard sizes (``<l`` is 4 bytes, ``<q`` 8; ``n`` and
+  ``N`` have none). Each item is taken as ``float()`` takes it (integers correctly rounded). Any
+  other format (``>d`` on a little-endian machine, ``?``, complex, objects, structures) raises
+  TypeError naming the parameter and the format found, and so does an item size that differs
+  from the format's (naming both); a buffer that is not one-dimensional raises ValueError naming
+  its shape; an object exporting no buffer raises TypeError. An exporter that refuses its buffer
+  gives TypeError (BufferError for a BufferError) naming the parameter, with the exporter's
+  exception as ``__cause__``; numpy ``datetime64`` and ``timedelta64`` arrays have no buffer
+  format and the message says to pass ``a.view('i8')``, read as the integer counts (NaT becomes
+  -9.2e18; counts beyond 2**53, such as nanosecond stamps, are rounded to float64). A buffer
+  with suboffsets (indirect), which are never asked for, raises BufferError. A ``ys`` buffer
+  shorter than ``xs`` raises ValueError before anything is read; a longer one is read to the
+  length of ``xs``. Buffers are never copied.
 - In ``fn_to_screen`` a NaN in a ``ys`` buffer marks a gap, as None does in a list.
-- The interpreter lock: with buffers of 2**14 points or more a call reads and computes with the
-  lock released, so other threads run meanwhile; it takes the lock back about every 2**18 points
-  read so that Ctrl-C and other signal handlers run (a handler's exception ends the call). The
-  buffers stay exported until the call returns (an ``array.array`` cannot be resized meanwhile).
-  Another thread writing into the buffers during a call makes the result unspecified, never a
-  crash. With lists the lock is held throughout, as in ``skyloom._cy_utils``.
+- The interpreter lock: a call on buffers that reads 2**19 points or more (about half a
+  millisecond of reading), or that has run for a millisecond, reads and computes with the lock
+  released, so other threads run meanwhile; shorter calls keep it, since taking it back beside a
+  busy thread can wait a switch interval (``sys.getswitchinterval()``). A call takes it back once
+  at its end; in the main thread of the main interpreter, where signal handlers run, also once
+  per 100 ms of work so that Ctrl-C and other handlers run (a handler's exception ends the call).
+  The buffers stay exported until the call returns (an ``array.array`` cannot be resized
+  meanwhile). Another thread writing into the buffers during a call makes the result
+  unspecified, never a crash. With lists the lock is held throughout, as in
+  ``skyloom._cy_utils``.
 - Subinterpreters: the module keeps its state per module, so it loads into any number of
   interpreters, including those with a GIL of their own (CPython 3.12 and later).
 - Counts are 32-bit: a series of more than 2**31 - 1 items raises OverflowError.

@@ -14,49 +14,60 @@ namespace {
 
 using skyloom::ElementType;
 
+using skyloom::Format;
+
 struct FormatCase {
   const char* format;
   std::size_t itemsize;
-  bool ok;
-  ElementType type;
+  Format::Verdict verdict;
+  ElementType type;  // kOk: the type; kWrongSize: unused
+  std::size_t size;  // kWrongSize: the code's own size
 };
 
 class Formats : public ::testing::TestWithParam<FormatCase> {};
 
-TEST_P(Formats, ParseAsNativeOrderOnly) {
+TEST_P(Formats, InTheMachinesOrderWithTheirSizes) {
   const FormatCase& c = GetParam();
-  ElementType t = ElementType::U8;
-  ASSERT_EQ(skyloom::parse_element_type(c.format, c.itemsize, t), c.ok) << c.format;
-  if (c.ok) {
-    EXPECT_EQ(t, c.type) << c.format;
+  const Format f = skyloom::parse_format(c.format, c.itemsize);
+  ASSERT_EQ(f.verdict, c.verdict) << c.format;
+  if (c.verdict == Format::kOk) {
+    EXPECT_EQ(f.type, c.type) << c.format;
+  }
+  if (c.verdict == Format::kWrongSize) {
+    EXPECT_EQ(f.size, c.size) << c.format;
   }
 }
 
+constexpr auto kOk = Format::kOk;
+constexpr auto kNo = Format::kUnsupported;
+constexpr auto kSize = Format::kWrongSize;
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, Formats,
-    ::testing::Values(FormatCase{"d", 8, true, ElementType::F64},
-                      FormatCase{"@d", 8, true, ElementType::F64},
-                      FormatCase{"=f", 4, true, ElementType::F32},
-                      FormatCase{"e", 2, true, ElementType::F16},
-                      FormatCase{"l", 8, true, ElementType::I64},
-                      FormatCase{"=l", 4, true, ElementType::I32},
-                      FormatCase{"=L", 4, true, ElementType::U32},
-                      FormatCase{"n", 8, true, ElementType::I64},
-                      FormatCase{"N", 8, true, ElementType::U64},
-                      FormatCase{"B", 1, true, ElementType::U8},
-                      FormatCase{"=n", 8, false, ElementType::I64},
-                      FormatCase{"<d", 8, false, ElementType::F64},
-                      FormatCase{">d", 8, false, ElementType::F64},
-                      FormatCase{"!i", 4, false, ElementType::I32},
-                      FormatCase{"d", 4, false, ElementType::F64},
-                      FormatCase{"dd", 8, false, ElementType::F64},
-                      FormatCase{"2d", 16, false, ElementType::F64},
-                      FormatCase{"?", 1, false, ElementType::U8},
-                      FormatCase{"c", 1, false, ElementType::U8},
-                      FormatCase{"Zd", 16, false, ElementType::F64},
-                      FormatCase{"O", 8, false, ElementType::F64},
-                      FormatCase{"T{d:x:}", 8, false, ElementType::F64},
-                      FormatCase{"", 8, false, ElementType::F64}));
+    ::testing::Values(
+        FormatCase{"d", 8, kOk, ElementType::F64, 0}, FormatCase{"@d", 8, kOk, ElementType::F64, 0},
+        FormatCase{"=f", 4, kOk, ElementType::F32, 0}, FormatCase{"e", 2, kOk, ElementType::F16, 0},
+        FormatCase{"l", 8, kOk, ElementType::I64, 0}, FormatCase{"=l", 4, kOk, ElementType::I32, 0},
+        FormatCase{"=L", 4, kOk, ElementType::U32, 0}, FormatCase{"n", 8, kOk, ElementType::I64, 0},
+        FormatCase{"N", 8, kOk, ElementType::U64, 0}, FormatCase{"B", 1, kOk, ElementType::U8, 0},
+        // Explicit little-endian order is this machine's (x86-64): standard sizes.
+        FormatCase{"<d", 8, kOk, ElementType::F64, 0},
+        FormatCase{"<l", 4, kOk, ElementType::I32, 0},
+        FormatCase{"<Q", 8, kOk, ElementType::U64, 0},
+        FormatCase{"<e", 2, kOk, ElementType::F16, 0},
+        FormatCase{"<l", 8, kSize, ElementType::I32, 4},
+        FormatCase{"=q", 4, kSize, ElementType::I64, 8},
+        FormatCase{"d", 4, kSize, ElementType::F64, 8},
+        FormatCase{"<n", 8, kNo, ElementType::I64, 0},
+        FormatCase{"=N", 8, kNo, ElementType::U64, 0},
+        FormatCase{">d", 8, kNo, ElementType::F64, 0},
+        FormatCase{"!i", 4, kNo, ElementType::I32, 0},
+        FormatCase{"dd", 8, kNo, ElementType::F64, 0},
+        FormatCase{"2d", 16, kNo, ElementType::F64, 0}, FormatCase{"?", 1, kNo, ElementType::U8, 0},
+        FormatCase{"c", 1, kNo, ElementType::U8, 0}, FormatCase{"Zd", 16, kNo, ElementType::F64, 0},
+        FormatCase{"O", 8, kNo, ElementType::F64, 0},
+        FormatCase{"T{d:x:}", 8, kNo, ElementType::F64, 0},
+        FormatCase{"", 8, kNo, ElementType::F64, 0}, FormatCase{"<", 8, kNo, ElementType::F64, 0}));
 
 bool same_bits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
@@ -107,8 +118,7 @@ void check_gather(const std::vector<T>& values, ElementType type) {
 template <class T>
 std::vector<T> samples() {
   std::mt19937_64 rng(7);
-  std::vector<T> v = {std::numeric_limits<T>::max(), std::numeric_limits<T>::lowest(), T(0),
-                      T(1)};
+  std::vector<T> v = {std::numeric_limits<T>::max(), std::numeric_limits<T>::lowest(), T(0), T(1)};
   if constexpr (std::is_floating_point_v<T>) {
     v.push_back(std::numeric_limits<T>::quiet_NaN());
     v.push_back(-std::numeric_limits<T>::infinity());
@@ -138,8 +148,8 @@ TEST(Gather, EveryElementTypeAsTheCastGivesIt) {
 }
 
 TEST(Gather, HalfItems) {
-  std::vector<std::uint16_t> bits = {0x0000, 0x8000, 0x0001, 0x03ff, 0x3c00, 0x7bff, 0x7c00,
-                                     0xfc00, 0x7e01, 0xfd55, 0x3555};
+  std::vector<std::uint16_t> bits = {0x0000, 0x8000, 0x0001, 0x03ff, 0x3c00, 0x7bff,
+                                     0x7c00, 0xfc00, 0x7e01, 0xfd55, 0x3555};
   const skyloom::Strided s{reinterpret_cast<const char*>(bits.data()), 2, ElementType::F16};
   std::vector<double> out(bits.size());
   s.gather(0, static_cast<std::int64_t>(bits.size()), out.data());

@@ -23,15 +23,31 @@
 #define SKYLOOM_EXPORT
 #endif
 
+// The interpreter's test of the thread that handles signals: exported by every version, declared
+// in the public headers up to 3.12 only.
+#if PY_VERSION_HEX >= 0x030D0000
+extern "C" int _PyOS_IsMainThread(void);
+#endif
+
 namespace skyloom::compat {
 
 #if PY_VERSION_HEX >= 0x03090000
 constexpr unsigned long kHaveVectorcall = Py_TPFLAGS_HAVE_VECTORCALL;
-inline PyInterpreterState* current_interpreter() noexcept { return PyInterpreterState_Get(); }
+inline PyInterpreterState* current_interpreter() noexcept {
+  return PyInterpreterState_Get();
+}
 #else
 constexpr unsigned long kHaveVectorcall = _Py_TPFLAGS_HAVE_VECTORCALL;
-inline PyInterpreterState* current_interpreter() noexcept { return PyThreadState_Get()->interp; }
+inline PyInterpreterState* current_interpreter() noexcept {
+  return PyThreadState_Get()->interp;
+}
 #endif
+
+// Whether the calling thread is the main thread of the main interpreter: the one that runs
+// signal handlers (the interpreter's own test of the thread, declared above).
+inline bool runs_signal_handlers() noexcept {
+  return _PyOS_IsMainThread() && current_interpreter() == PyInterpreterState_Main();
+}
 
 // The value of an int whose magnitude fits in one internal digit, read without a call.
 inline bool small_int_value(PyObject* o, long& out) noexcept {
@@ -43,10 +59,17 @@ inline bool small_int_value(PyObject* o, long& out) noexcept {
 #else
   auto* v = reinterpret_cast<PyLongObject*>(o);
   switch (Py_SIZE(o)) {
-    case 0: out = 0; return true;
-    case 1: out = static_cast<long>(v->ob_digit[0]); return true;
-    case -1: out = -static_cast<long>(v->ob_digit[0]); return true;
-    default: return false;
+    case 0:
+      out = 0;
+      return true;
+    case 1:
+      out = static_cast<long>(v->ob_digit[0]);
+      return true;
+    case -1:
+      out = -static_cast<long>(v->ob_digit[0]);
+      return true;
+    default:
+      return false;
   }
 #endif
 }

@@ -124,8 +124,10 @@ PyObject* m4_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
   } else {
     M4Status status;
     {
-      Unlocked unlocked;
-      if (series.n() >= kReleaseFrom) unlocked.release();
+      // The sorted scan reads only the visible columns: it releases the lock once it has run
+      // for a while, not from the start.
+      Unlocked unlocked(true);
+      if (!x_sorted) unlocked.release_for(series.n());
       BufferReader reader(series.x(), series.y(), unlocked);
       status = skyloom::m4_to_screen(reader, series.n(), view, x_sorted, points);
     }

@@ -41,14 +41,15 @@ State* state(PyObject* module) noexcept {
 
 // Runs f(source, unlocked) with a block source over the two series of a call (xs holding n
 // items), lists or buffers, with scratch for blocks of up to `points` points and `extra` arrays
-// for the kernel. When the kernel reads kReleaseFrom points or more from buffers, f runs with the
-// interpreter lock released (unlocked) and must not touch Python objects. Returns what f returns,
-// or Stop::kSource with MemoryError set when scratch can't be had.
+// for the kernel. On buffers f runs with the interpreter lock released when it reads
+// kReleaseFrom points or more, or once it has run for a while (see Unlocked), and must not touch
+// Python objects. Returns what f returns, or Stop::kSource with MemoryError set when scratch
+// can't be had.
 template <class F>
 Stop with_source(const SeriesArgs& args, PyObject* xs, PyObject* ys, const char* xname,
                  const char* yname, std::int32_t n, std::int32_t points, int extra,
                  F&& f) noexcept {
-  Unlocked unlocked;
+  Unlocked unlocked(!args.lists());
   if (args.lists()) {
     Series s(xs, ys, xname, yname, n);
     ListSource src(s);
@@ -58,7 +59,7 @@ Stop with_source(const SeriesArgs& args, PyObject* xs, PyObject* ys, const char*
   auto poll = [&unlocked](std::int64_t read) { return unlocked.poll(read); };
   BufferSource<decltype(poll)> src(args.x(), args.y(), poll);
   if (!src.allocate(points, extra)) return PyErr_NoMemory(), Stop::kSource;
-  if (points >= kReleaseFrom) unlocked.release();
+  unlocked.release_for(points);
   return f(src, unlocked);
 }
 

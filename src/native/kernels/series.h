@@ -24,11 +24,12 @@ class BufferView {
   // TypeError or ValueError naming the parameter otherwise.
   bool open(PyObject* obj, const char* name) noexcept;
   Strided series() const noexcept;
-  Py_ssize_t length() const noexcept { return view_.shape[0]; }
+  Py_ssize_t length() const noexcept { return length_; }
 
  private:
   Py_buffer view_{};
   ElementType type_ = ElementType::F64;
+  Py_ssize_t length_ = 0, stride_ = 0;
   bool held_ = false;
 };
 

@@ -1,6 +1,8 @@
 // Buffer formats: which struct-syntax format strings name an element type the kernels read.
 #include "source/strided.h"
 
+#include <cstring>
+
 namespace skyloom {
 
 namespace {
@@ -58,25 +60,35 @@ bool resize_integer(ElementType t, std::size_t size, ElementType& out) noexcept 
   }
 }
 
+// The byte-order prefixes of standard sizes that name this machine's order.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr const char kNativeOrders[] = "=>!";
+#else
+constexpr const char kNativeOrders[] = "=<";
+#endif
+
 }  // namespace
 
-bool parse_element_type(const char* format, std::size_t itemsize, ElementType& out) noexcept {
-  if (format == nullptr) return false;
+Format parse_format(const char* format, std::size_t itemsize) noexcept {
+  constexpr Format kUnsupported{Format::kUnsupported, ElementType::U8, 0};
+  if (format == nullptr) return kUnsupported;
   bool standard = false;
   if (*format == '@') {
     ++format;
-  } else if (*format == '=') {
+  } else if (*format != '\0' && std::strchr(kNativeOrders, *format) != nullptr) {
     standard = true;
     ++format;
   }
-  if (format[0] == '\0' || format[1] != '\0') return false;
+  if (format[0] == '\0' || format[1] != '\0') return kUnsupported;
   for (const Code& c : kCodes) {
     if (c.code != format[0]) continue;
     const std::size_t size = standard ? c.standard_size : c.native_size;
-    if (size == 0 || size != itemsize) return false;
-    return resize_integer(c.type, size, out);
+    if (size == 0) return kUnsupported;
+    if (size != itemsize) return Format{Format::kWrongSize, c.type, size};
+    Format f{Format::kOk, c.type, size};
+    return resize_integer(c.type, size, f.type) ? f : kUnsupported;
   }
-  return false;
+  return kUnsupported;
 }
 
 }  // namespace skyloom

@@ -12,10 +12,20 @@ namespace skyloom {
 
 enum class ElementType : std::uint8_t { F64, F32, F16, I8, I16, I32, I64, U8, U16, U32, U64 };
 
-// The element type of a buffer format in the struct module's syntax: one code of d f e b h i l q n
-// B H I L Q N, with no prefix or "@" (native sizes) or "=" (standard sizes), in native byte order,
-// and with the given item size. False for anything else.
-bool parse_element_type(const char* format, std::size_t itemsize, ElementType& out) noexcept;
+// What a buffer format in the struct module's syntax says about its items: one code of
+// d f e b h i l q n B H I L Q N, with no prefix or "@" (native sizes), or with "=", or with "<",
+// ">" or "!" where that order is the machine's (standard sizes: "n" and "N" have none).
+struct Format {
+  enum Verdict : std::uint8_t {
+    kOk,
+    kUnsupported,  // another code, another byte order, more than one item, ...
+    kWrongSize,    // a supported code whose size differs from the buffer's item size
+  } verdict;
+  ElementType type;  // kOk: the type of the items
+  std::size_t size;  // kWrongSize: the size that the code has under its prefix
+};
+
+Format parse_format(const char* format, std::size_t itemsize) noexcept;
 
 // A double of the binary16 bits h: every half value is exactly a double; NaN keeps its payload.
 inline double half_to_double(std::uint16_t h) noexcept {
