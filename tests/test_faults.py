@@ -222,6 +222,9 @@ SWEPT += (
     + [(kernels.fn_to_screen, args + UNIT) for args in FN_TO_SCREEN[3:4]]
     + [(kernels.decimated_to_screen, DECIMATED[4])]
     + [(kernels.nearest_on_segments, NEAREST[2])]
+    + [(kernels.m4_to_screen, (MANY_X, MANY_Y, *VIEW, False, False)),
+       (kernels.m4_to_screen, (MIXED_X, MIXED_Y, *LOG, True, 1)),
+       (kernels.m4_to_screen, ([], None, *VIEW, False, False))]
 )
 for bx, by in buffers(BX, BY):
     SWEPT += [
@@ -231,7 +234,12 @@ for bx, by in buffers(BX, BY):
         (kernels.decimated_to_screen, (bx, by, 7, *LOG, True, True)),
         (kernels.decimated_to_screen, (bx[:0], by[:0], 7, *VIEW, False, False)),
         (kernels.nearest_on_segments, (200.0, 150.0, bx, by, *VIEW, False, False)),
+        (kernels.m4_to_screen, (bx, by, *VIEW, False, False)),
+        (kernels.m4_to_screen, (bx, by, *LOG, True, True)),
     ]
+# The sorted scan reads x and y apart, by search: ascending x in the three kinds of buffer.
+for bx, by in buffers(sorted(BX), BY):
+    SWEPT.append((lambda *a: kernels.m4_to_screen(*a, x_sorted=True), (bx, by, *VIEW, 0, 0)))
 
 
 @pytest.mark.parametrize("fn, args", SWEPT, ids=[fn.__name__ for fn, _ in SWEPT])

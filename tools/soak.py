@@ -1,10 +1,12 @@
-"""Soak: a million calls of the five functions, success and failure paths mixed, must leave the
+"""Soak: a million calls of the five functions and of skyloom.kernels (lists and buffers, the
+per-column extremes among them), success and failure paths mixed, must leave the
 reference counts of their inputs, the interpreter's allocated blocks and the resident memory
 flat. Prints the figures of each tenth of the run; exits with status 1 when anything grew.
 
     python tools/soak.py [--calls N]
 """
 import argparse
+import array
 import gc
 import math
 import os
@@ -14,6 +16,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests"))
 
 import skyloom._cy_utils as cy  # noqa: E402
+import skyloom.kernels as k  # noqa: E402
 from helpers import Box, Shrinks  # noqa: E402
 
 VIEW = (0.0, 4.0, -1.0, 2.0, 10.0, 300.0, 640.0, 280.0)
@@ -82,6 +85,29 @@ def cases():
         (lambda: p(tuple(xs), ys, 1), TypeError),
         (lambda: p(xs, ys, 2 ** 40), OverflowError),
     ]
+    # The kernels on buffers (one long enough for the lock to be released), and on lists.
+    bx, by = array.array("d", big), array.array("f", big_y)
+    rx = memoryview(array.array("d", big[::-1]))[::-1]
+    lx = array.array("d", range(600000))
+    m4 = k.m4_to_screen
+    calls += [
+        (lambda: m4(xs, ys, *VIEW, False, False), None),
+        (lambda: m4(mixed_x, ys, *VIEW, True, False, x_sorted=True), None),
+        (lambda: m4(xs, bad, *VIEW, False, False), TypeError),
+        (lambda: m4(xs, short, *VIEW, False, False, x_sorted=True), IndexError),
+        (lambda: m4(bx, by, *VIEW, False, False), None),
+        (lambda: m4(bx, by, *VIEW, False, True, x_sorted=True), None),
+        (lambda: m4(rx, by, *VIEW, False, False, x_sorted=True), None),
+        (lambda: m4(bx, by[:10], *VIEW, False, False), ValueError),
+        (lambda: m4(bx, ys, *VIEW, False, False), TypeError),
+        (lambda: k.trapezoid_integral(lx, lx, None, 3.0), None),
+        (lambda: k.polyfit(rx, by, 4), None),
+        (lambda: k.nearest_on_segments(300.0, 150.0, bx, by, *VIEW, False, False), None),
+        (lambda: k.decimated_to_screen(bx, by, 500, *VIEW, True, True), None),
+        (lambda: k.fn_to_screen(rx, by, *VIEW), None),
+        (lambda: k.decimated_to_screen(bx, by, -1, *VIEW, False, False), ValueError),
+    ]
+    data += [bx, by, lx]
     return calls, data
 
 

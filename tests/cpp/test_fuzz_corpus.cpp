@@ -46,6 +46,9 @@ TEST(FuzzCorpus, Polyfit) {
 TEST(FuzzCorpus, Nearest) {
   replay("nearest", check_nearest);
 }
+TEST(FuzzCorpus, M4) {
+  replay("m4", check_m4);
+}
 
 // The nearest-point corpus keeps an input for each case where a wrong filter would show.
 TEST(FuzzCorpus, NearestReachesTheFiltersHardCases) {

@@ -605,7 +605,7 @@ class Scan {
     std::int64_t lo = s, hi = b;  // lo: in column k (or left of it); hi: right of it, or b
     double c = std::numeric_limits<double>::infinity();  // b stands for "right of k"
     if (g < b && !column_at(g, c)) return false;
-    if (c > k) {
+    if (g == b || c > k) {  // b is right of k even when k is NaN (a broken promise)
       hi = g;
       for (std::int64_t d = 1; d < hi - lo; d *= 2) {
         if (!column_at(hi - d, c)) return false;
