@@ -1,7 +1,6 @@
 // nearest_on_segments_cy: the point of a series in lists nearest to a screen position
 // (analysis/nearest_core.h). Distances are taken in pixels after the mapping, so the hit test
 // follows what is drawn; the point returned is interpolated in data units along the segment.
-#include <cmath>
 #include <iterator>
 
 #include "analysis/nearest_core.h"
@@ -43,22 +42,15 @@ PyObject* nearest_on_segments(const Value* a) noexcept {
   const double mx = a[kMx].d, my = a[kMy].d;
 
   Series s(a[kXs].o, a[kYs].o, "xs", "ys", n);
-  nearest::Vertex v0;
-  if (!s.gather(0, 1, &v0.x, &v0.y)) return fail(def, L::kFirstVertex);
-  map.point(v0.x, v0.y, v0.px, v0.py);
-  if (n == 1) {
-    PyObject* r = triple(v0.x, v0.y, std::hypot(v0.px - mx, v0.py - my));
-    return r ? r : fail(def, L::kOneVertexResult);
-  }
-
   ListSource src(s);
   if (!src.allocate(n, 2)) return PyErr_NoMemory(), fail(def, L::kLaterVertex);
-  nearest::Best best;
-  if (nearest::scan(src, n, map, mx, my, v0, best) != Stop::kNone) {
-    return fail(def, L::kLaterVertex);
+  nearest::Hit hit;
+  bool first_failed;
+  if (nearest::find(src, n, map, mx, my, hit, first_failed) != Stop::kNone) {
+    return fail(def, first_failed ? L::kFirstVertex : L::kLaterVertex);
   }
-  PyObject* r = triple(best.bxi, best.byi, best.bd);
-  return r ? r : fail(def, L::kResult);
+  PyObject* r = triple(hit.x, hit.y, hit.d);
+  return r ? r : fail(def, n == 1 ? L::kOneVertexResult : L::kResult);
 }
 
 constexpr Param kParams[] = {{"mx", Kind::Double, L::kQuery},

@@ -187,4 +187,31 @@ Stop scan(Source& s, std::int32_t n, const Mapping& map, double mx, double my, V
   });
 }
 
+// The nearest point of a series.
+struct Hit {
+  double x, y, d;  // in data units, and the distance in pixels
+};
+
+// The point of the n >= 1 points of a source (allocate(n, 2)) nearest to (mx, my) in pixels:
+// vertex 0 is read first; a single vertex is its own nearest point. first_failed tells a failed
+// read of vertex 0 from a later one.
+template <class Source>
+Stop find(Source& s, std::int32_t n, const Mapping& map, double mx, double my, Hit& hit,
+          bool& first_failed) noexcept {
+  assert(n >= 1);
+  const double *x, *y;
+  first_failed = !s.block(0, 1, x, y);
+  if (first_failed) return Stop::kSource;
+  Vertex v0{x[0], y[0], 0.0, 0.0};
+  map.point(v0.x, v0.y, v0.px, v0.py);
+  if (n == 1) {
+    hit = Hit{v0.x, v0.y, std::hypot(v0.px - mx, v0.py - my)};
+    return Stop::kNone;
+  }
+  Best best;
+  const Stop stop = scan(s, n, map, mx, my, v0, best);
+  hit = Hit{best.bxi, best.byi, best.bd};
+  return stop;
+}
+
 }  // namespace skyloom::nearest

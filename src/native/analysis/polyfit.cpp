@@ -1,6 +1,5 @@
 // polyfit_cy: the least-squares polynomial of a series read from lists, highest power first,
 // degree capped at 9 (analysis/polyfit_core.h).
-#include <algorithm>
 #include <cmath>
 #include <iterator>
 
@@ -35,30 +34,20 @@ PyObject* coefficient_list(const double* c, int d) noexcept {
 PyObject* fit(const Value* a) noexcept {
   const FunctionDef& def = kPolyfit;
   const std::int32_t deg = a[kDeg].i;
-  const int d = polyfit::coefficient_count(deg);
   std::int32_t n;
   if (!number_list_length(a[kXn].o, n)) return fail(def, L::kLength);
-  if (d <= 0 && n > 0) {  // no coefficient to fit the points with
+  if (!polyfit::defined(deg, n)) {
     PyErr_Format(PyExc_ValueError, "polyfit_cy() needs deg >= 0 for a non-empty xn, got deg %d",
                  static_cast<int>(deg));
     return fail(def, L::kNegativeDegree);
   }
-
-  const int dc = std::max(d, 0);  // a negative degree on no points gives no coefficients
-  double vty[polyfit::kMaxD] = {};
-  // With no points every pivot is exactly zero, so the solve leaves vty as it is: all zeros.
-  if (n > 0) {
-    double vtv[polyfit::kMaxD * polyfit::kMaxD];
-    std::fill(vtv, vtv + dc * dc, 0.0);
-    Series s(a[kXn].o, a[kYn].o, "xn", "yn", n);
-    ListSource src(s);
-    if (!src.allocate(n, 0)) return PyErr_NoMemory(), fail(def, L::kPoints);
-    if (polyfit::accumulate_all(src, n, d, vtv, vty) != Stop::kNone) {
-      return fail(def, L::kPoints);
-    }
-    polyfit::solve(dc, vtv, vty);
-  }
-  PyObject* result = coefficient_list(vty, dc);
+  double c[polyfit::kMaxD];
+  int count;
+  Series s(a[kXn].o, a[kYn].o, "xn", "yn", n);
+  ListSource src(s);
+  if (n > 0 && !src.allocate(n, 0)) return PyErr_NoMemory(), fail(def, L::kPoints);
+  if (polyfit::fit(src, n, deg, c, count) != Stop::kNone) return fail(def, L::kPoints);
+  PyObject* result = coefficient_list(c, count);
   return result ? result : fail(def, L::kResult);
 }
 

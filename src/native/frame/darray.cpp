@@ -8,6 +8,26 @@
 
 namespace skyloom {
 
+bool check_array_type(PyObject* type) noexcept {
+  if (!PyType_Check(type)) {
+    PyErr_Format(PyExc_TypeError, "%.200s.%.200s is not a type object", "array", "array");
+    return false;
+  }
+  const Py_ssize_t size = reinterpret_cast<PyTypeObject*>(type)->tp_basicsize;
+  if (size < kArrayObjectSize) {
+    PyErr_Format(PyExc_ValueError,
+                 "array.array size changed, may indicate binary incompatibility. Expected %zd "
+                 "bytes from C header, got %zd from PyObject",
+                 kArrayObjectSize, size);
+    return false;
+  }
+  return size == kArrayObjectSize ||
+         PyErr_WarnFormat(PyExc_RuntimeWarning, 0,
+                          "array.array size changed, may indicate binary incompatibility. "
+                          "Expected %zd bytes from C header, got %zd from PyObject",
+                          kArrayObjectSize, size) == 0;
+}
+
 PyObject* clone_double_array(PyObject* tmpl_obj, Py_ssize_t n) noexcept {
   if (n < 0) {
     // The bad-internal-call error, raised directly: the interpreter's helper asserts on a

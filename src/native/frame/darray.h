@@ -7,8 +7,9 @@
 namespace skyloom {
 
 // The array module's object record for the interpreter version compiled for: double arrays are
-// made by filling it in, and the import refuses an array type whose instances are smaller (and
-// warns when they are larger). Every fact about that layout lives here.
+// made by filling it in, and both modules' imports refuse an array type whose instances are
+// smaller (and warn when they are larger: the record's fields are then still where they are
+// filled in). Every fact about that layout lives here.
 struct ArrayObject {
   PyObject_VAR_HEAD char* ob_item;
   Py_ssize_t allocated;
@@ -22,6 +23,11 @@ struct ArrayObject {
 };
 constexpr Py_ssize_t kArrayObjectSize = sizeof(ArrayObject);
 static_assert(sizeof(void*) != 8 || kArrayObjectSize == 64, "the 64-bit layout is 64 bytes");
+
+// Whether type (array.array) has the record above: TypeError when it is no type, ValueError
+// when its instances are smaller, a RuntimeWarning when they are larger; false with the
+// exception set (the warning's, when warnings are errors).
+bool check_array_type(PyObject* type) noexcept;
 
 // A new array.array of typecode "d" like tmpl (an array('d')), with n items of uninitialised
 // storage: no constructor runs, nothing is zero-filled. On failure the exception is set and

@@ -24,7 +24,8 @@ constexpr char kInitName[] = "init skyloom._cy_utils";
 FunctionDef* const kFunctions[] = {&kNearestOnSegments, &kDecimatedToScreen, &kTrapezoidIntegral,
                                    &kFnToScreen, &kPolyfit};
 
-// Copies one attribute of the import spec into the new module's namespace; a missing one is skipped.
+// Copies one attribute of the import spec into the new module's namespace; a missing one is
+// skipped.
 bool copy_spec_attr(PyObject* spec, const char* from, PyObject* dict, const char* to,
                     bool skip_none) noexcept {
   Ref value(PyObject_GetAttrString(spec, from));
@@ -77,26 +78,7 @@ bool fetch_array_type() noexcept {
   Ref am(PyImport_ImportModule("array"));
   if (!am) return false;
   Ref type(PyObject_GetAttrString(am.get(), "array"));
-  if (!type) return false;
-  if (!PyType_Check(type.get())) {
-    PyErr_Format(PyExc_TypeError, "%.200s.%.200s is not a type object", "array", "array");
-    return false;
-  }
-  Py_ssize_t size = reinterpret_cast<PyTypeObject*>(type.get())->tp_basicsize;
-  if (size < kArrayObjectSize) {
-    PyErr_Format(PyExc_ValueError,
-                 "array.array size changed, may indicate binary incompatibility. Expected %zd "
-                 "bytes from C header, got %zd from PyObject",
-                 kArrayObjectSize, size);
-    return false;
-  }
-  if (size > kArrayObjectSize &&
-      PyErr_WarnFormat(PyExc_RuntimeWarning, 0,
-                       "array.array size changed, may indicate binary incompatibility. Expected "
-                       "%zd bytes from C header, got %zd from PyObject",
-                       kArrayObjectSize, size) < 0) {
-    return false;
-  }
+  if (!type || !check_array_type(type.get())) return false;
   Py_XSETREF(g_module.array_type, reinterpret_cast<PyTypeObject*>(type.release()));
   return true;
 }
@@ -165,7 +147,8 @@ int build_namespace(PyObject* module) noexcept {
   if (!fetch_array_type()) return lines::init::kOther;
 
   Ref am(PyImport_ImportModule("array"));
-  if (!am || PyDict_SetItemString(g_module.dict, "_am", am.get()) < 0) return lines::init::kArrayImport;
+  if (!am || PyDict_SetItemString(g_module.dict, "_am", am.get()) < 0)
+    return lines::init::kArrayImport;
   if (!make_template()) return lines::init::kTemplate;
 
   for (std::size_t k = 0; k < std::size(kFunctions); ++k) {
@@ -174,7 +157,8 @@ int build_namespace(PyObject* module) noexcept {
     if (!f || PyDict_SetItemString(g_module.dict, def.name, f.get()) < 0) return def.first_line;
   }
   Ref test(PyDict_New());
-  if (!test || PyDict_SetItemString(g_module.dict, "__test__", test.get()) < 0) return lines::init::kOther;
+  if (!test || PyDict_SetItemString(g_module.dict, "__test__", test.get()) < 0)
+    return lines::init::kOther;
   return 0;
 }
 

@@ -41,10 +41,10 @@ State* state(PyObject* module) noexcept {
 
 // Runs f(source, unlocked) with a block source over the two series of a call (xs holding n
 // items), lists or buffers, with scratch for blocks of up to `points` points and `extra` arrays
-// for the kernel. On buffers f runs with the interpreter lock released when it reads
-// kReleaseFrom points or more, or once it has run for a while (see Unlocked), and must not touch
-// Python objects. Returns what f returns, or Stop::kSource with MemoryError set when scratch
-// can't be had.
+// for the kernel (none for no points: nothing is read). On buffers f runs with the interpreter lock
+// released when it reads kReleaseFrom points or more, or once it has run for a while (see
+// Unlocked), and must not touch Python objects. Returns what f returns, or Stop::kSource with
+// MemoryError set when scratch can't be had.
 template <class F>
 Stop with_source(const SeriesArgs& args, PyObject* xs, PyObject* ys, const char* xname,
                  const char* yname, std::int32_t n, std::int32_t points, int extra,
@@ -53,12 +53,12 @@ Stop with_source(const SeriesArgs& args, PyObject* xs, PyObject* ys, const char*
   if (args.lists()) {
     Series s(xs, ys, xname, yname, n);
     ListSource src(s);
-    if (!src.allocate(points, extra)) return PyErr_NoMemory(), Stop::kSource;
+    if (points > 0 && !src.allocate(points, extra)) return PyErr_NoMemory(), Stop::kSource;
     return f(src, unlocked);
   }
   auto poll = [&unlocked](std::int64_t read) { return unlocked.poll(read); };
   BufferSource<decltype(poll)> src(args.x(), args.y(), poll);
-  if (!src.allocate(points, extra)) return PyErr_NoMemory(), Stop::kSource;
+  if (points > 0 && !src.allocate(points, extra)) return PyErr_NoMemory(), Stop::kSource;
   unlocked.release_for(points);
   return f(src, unlocked);
 }
@@ -141,19 +141,13 @@ PyObject* nearest_on_segments(PyObject*, PyObject* const* args, Py_ssize_t nargs
   if (!series_length(series, a[2], n)) return nullptr;
   if (n == 0) Py_RETURN_NONE;
 
-  nearest::Vertex v0{};
-  nearest::Best best;
+  nearest::Hit hit;
   const Stop stop = with_source(series, a[2], a[3], "xs", "ys", n, n, 2, [&](auto& src, Unlocked&) {
-    const double *x, *y;
-    if (!src.block(0, 1, x, y)) return Stop::kSource;
-    v0 = nearest::Vertex{x[0], y[0], 0.0, 0.0};
-    map.point(v0.x, v0.y, v0.px, v0.py);
-    if (n == 1) return Stop::kNone;
-    return nearest::scan(src, n, map, m[0], m[1], v0, best);
+    bool first_failed;
+    return nearest::find(src, n, map, m[0], m[1], hit, first_failed);
   });
   if (stop != Stop::kNone) return nullptr;
-  if (n == 1) return triple(v0.x, v0.y, std::hypot(v0.px - m[0], v0.py - m[1]));
-  return triple(best.bxi, best.byi, best.bd);
+  return triple(hit.x, hit.y, hit.d);
 }
 
 PyObject* decimated_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
@@ -209,8 +203,6 @@ PyObject* fn_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
           return curve::trace(src, n, map, sc, unlocked.hook(), out, out_n);
         });
     if (stop != Stop::kNone) return nullptr;
-    // The items past the result would otherwise hand uninitialised memory to Python.
-    std::fill(out + 2 * Py_ssize_t{out_n}, out + 2 * Py_ssize_t{n}, 0.0);
   }
   return polyline_result(buf, out_n);
 }
@@ -222,28 +214,23 @@ PyObject* polyfit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
   if (!to_int32(a[2], deg)) return nullptr;
   SeriesArgs series;
   if (!series.open(kPolyfit.name, a[0], a[1], "xn", "yn")) return nullptr;
-  const int d = polyfit::coefficient_count(deg);
   std::int32_t n;
   if (!series_length(series, a[0], n)) return nullptr;
-  if (d <= 0 && n > 0) {
+  if (!polyfit::defined(deg, n)) {
     PyErr_Format(PyExc_ValueError, "polyfit() needs deg >= 0 for a non-empty xn, got deg %d",
                  static_cast<int>(deg));
     return nullptr;
   }
-  const int dc = d > 0 ? d : 0;
-  double vty[polyfit::kMaxD] = {};
-  if (n > 0) {
-    double vtv[polyfit::kMaxD * polyfit::kMaxD] = {};
-    const Stop stop = with_source(
-        series, a[0], a[1], "xn", "yn", n, n, 0,
-        [&](auto& src, Unlocked&) { return polyfit::accumulate_all(src, n, d, vtv, vty); });
-    if (stop != Stop::kNone) return nullptr;
-    polyfit::solve(dc, vtv, vty);
-  }
-  Ref list(PyList_New(dc));
+  double c[polyfit::kMaxD];
+  int count = 0;
+  const Stop stop = with_source(series, a[0], a[1], "xn", "yn", n, n, 0, [&](auto& src, Unlocked&) {
+    return polyfit::fit(src, n, deg, c, count);
+  });
+  if (stop != Stop::kNone) return nullptr;
+  Ref list(PyList_New(count));
   if (!list) return nullptr;
-  for (int k = 0; k < dc; ++k) {
-    PyObject* f = PyFloat_FromDouble(vty[k]);
+  for (int k = 0; k < count; ++k) {
+    PyObject* f = PyFloat_FromDouble(c[k]);
     if (f == nullptr) return nullptr;
     PyList_SET_ITEM(list.get(), k, f);
   }
@@ -280,14 +267,7 @@ int kernels_exec(PyObject* module) noexcept {
   Ref am(PyImport_ImportModule("array"));
   if (!am) return -1;
   Ref type(PyObject_GetAttrString(am.get(), "array"));
-  if (!type) return -1;
-  if (!PyType_Check(type.get()) ||
-      reinterpret_cast<PyTypeObject*>(type.get())->tp_basicsize != kArrayObjectSize) {
-    PyErr_SetString(PyExc_ImportError,
-                    "array.array does not have the object layout that skyloom.kernels was "
-                    "built for");
-    return -1;
-  }
+  if (!type || !check_array_type(type.get())) return -1;
   PyObject* tmpl = PyObject_CallFunction(type.get(), "s", "d");
   if (tmpl == nullptr) return -1;
   state(module)->double_template = tmpl;

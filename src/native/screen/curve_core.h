@@ -3,6 +3,7 @@
 // segments packed one after another with the pair (1e308, 1e308) between two of them. Pure C++.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <type_traits>
 #include <utility>
@@ -152,7 +153,8 @@ Stop trace_blocks(Source& s, std::int32_t n, const Mapping& map, Scratch& sc, co
 }
 
 // Maps, cuts and flushes the n points of a source into out, which has room for 2 * n doubles;
-// the number of pairs written goes to out_n.
+// the number of pairs written goes to out_n, and the items after them are zeroed (they would
+// otherwise hand uninitialised memory to the caller).
 template <class Source>
 Stop trace(Source& s, std::int32_t n, const Mapping& map, Scratch& sc, const Interrupt& hook,
            double* out, std::int32_t& out_n) noexcept {
@@ -164,6 +166,7 @@ Stop trace(Source& s, std::int32_t n, const Mapping& map, Scratch& sc, const Int
     stop = trace_blocks(s, n, map, sc, hook, o);
   }
   out_n = o.count();
+  if (stop == Stop::kNone) std::fill(out + 2 * std::int64_t{out_n}, out + 2 * std::int64_t{n}, 0.0);
   return stop;
 }
 

@@ -1,6 +1,5 @@
 // fn_to_screen_cy: a sampled curve in lists, None in ys marking gaps, to a simplified screen
 // polyline (screen/curve_core.h).
-#include <algorithm>
 #include <iterator>
 
 #include "frame/binding.h"
@@ -66,8 +65,6 @@ PyObject* fn_to_screen(const Value* a) noexcept {
       case Stop::kInterrupted:
         return fail(def, L::kYList);
     }
-    // The items past the result would otherwise hand uninitialised memory to Python.
-    std::fill(v.data() + 2 * static_cast<Py_ssize_t>(out_n), v.data() + len, 0.0);
   }
   PyObject* result = polyline_result(out_buf, out_n);
   return result ? result : fail(def, L::kResult);
