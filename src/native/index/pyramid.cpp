@@ -1,0 +1,149 @@
+// Building and updating the bounds pyramid.
+#include "index/pyramid.h"
+
+#include <algorithm>
+#include <cassert>
+#include <limits>
+
+namespace skyloom::index {
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+// The most points a pyramid takes: every level's span then fits in 64 bits.
+constexpr std::int64_t kMostPoints = std::int64_t{1} << 58;
+
+std::int64_t ceil_div(std::int64_t a, std::int64_t b) noexcept {
+  return a / b + (a % b != 0);
+}
+
+}  // namespace
+
+Bounds Bounds::empty() noexcept {
+  return Bounds{kInf, -kInf, kInf, -kInf, false, false};
+}
+
+void Bounds::add(double x, double y) noexcept {
+  if (x != x) {
+    x_nan = true;
+  } else {
+    x_lo = x < x_lo ? x : x_lo;
+    x_hi = x > x_hi ? x : x_hi;
+  }
+  if (y != y) {
+    y_nan = true;
+  } else {
+    y_lo = y < y_lo ? y : y_lo;
+    y_hi = y > y_hi ? y : y_hi;
+  }
+}
+
+void Bounds::add(const Bounds& b) noexcept {
+  x_lo = b.x_lo < x_lo ? b.x_lo : x_lo;
+  x_hi = b.x_hi > x_hi ? b.x_hi : x_hi;
+  y_lo = b.y_lo < y_lo ? b.y_lo : y_lo;
+  y_hi = b.y_hi > y_hi ? b.y_hi : y_hi;
+  x_nan = x_nan || b.x_nan;
+  y_nan = y_nan || b.y_nan;
+}
+
+bool Pyramid::build(const Strided& x, const Strided& y, std::int64_t n,
+                    std::int64_t capacity) noexcept {
+  assert(0 <= n && n <= capacity);
+  if (capacity > kMostPoints) return false;
+  x_ = x;
+  y_ = y;
+  // Levels up to the first of one node, for the capacity.
+  std::int64_t cap_nodes[kMaxLevels];
+  std::size_t total = 0;
+  levels_ = 0;
+  for (std::int64_t m = ceil_div(std::max<std::int64_t>(capacity, 1), kLeaf);;
+       m = ceil_div(m, kFan)) {
+    cap_nodes[levels_++] = m;
+    total += static_cast<std::size_t>(m);
+    if (m == 1) break;
+  }
+  const std::size_t leaves = static_cast<std::size_t>(cap_nodes[0]);
+  cap_bytes_ = total * sizeof(Bounds) + leaves * sizeof(std::int32_t);
+  if (!block_.allocate(cap_bytes_)) return false;
+  auto* b = reinterpret_cast<Bounds*>(block_.get());
+  for (int l = 0; l < levels_; ++l) {
+    level_[l] = b;
+    b += cap_nodes[l];
+  }
+  leaf_falls_ = reinterpret_cast<std::int32_t*>(b);
+  n_ = 0;
+  falls_ = 0;
+  std::fill(size_, size_ + kMaxLevels, 0);
+  extend(n);
+  return true;
+}
+
+std::int64_t Pyramid::first(Node v) const noexcept {
+  return v.k * span(v.level);
+}
+
+std::int64_t Pyramid::last(Node v) const noexcept {
+  const std::int64_t s = span(v.level);
+  return v.k < n_ / s ? (v.k + 1) * s : n_;
+}
+
+void Pyramid::leaf(std::int64_t k) noexcept {
+  const std::int64_t i0 = k * kLeaf, i1 = std::min(n_, i0 + kLeaf);
+  Bounds b = Bounds::empty();
+  std::int64_t f = 0;  // pairs (i, i + 1), i in [i0, i1) and i + 1 < n, where x does not ascend
+  x_.visit([&](auto ax) {
+    y_.visit([&](auto ay) {
+      using X = typename decltype(ax)::type;
+      using Y = typename decltype(ay)::type;
+      double prev = load<X>(x_.address(i0));
+      for (std::int64_t i = i0; i < i1; ++i) {
+        const double xv = load<X>(x_.address(i));
+        f += i > i0 && !(prev <= xv);
+        prev = xv;
+        b.add(xv, load<Y>(y_.address(i)));
+      }
+      if (i1 < n_) f += !(prev <= load<X>(x_.address(i1)));
+    });
+  });
+  level_[0][k] = b;
+  falls_ += f - leaf_falls_[k];
+  leaf_falls_[k] = static_cast<std::int32_t>(f);
+}
+
+void Pyramid::update(std::int64_t k0, std::int64_t k1) noexcept {
+  for (std::int64_t k = k0; k < k1; ++k) leaf(k);
+  for (int l = 1; l < levels_; ++l) {
+    k0 /= kFan;
+    k1 = ceil_div(k1, kFan);
+    for (std::int64_t k = k0; k < k1; ++k) {
+      Bounds b = Bounds::empty();
+      const std::int64_t c1 = std::min(size_[l - 1], (k + 1) * kFan);
+      for (std::int64_t c = k * kFan; c < c1; ++c) b.add(level_[l - 1][c]);
+      level_[l][k] = b;
+    }
+  }
+}
+
+void Pyramid::extend(std::int64_t n) noexcept {
+  assert(n >= n_);
+  if (n == n_) return;
+  // The last pair of the old points gains its second point: its leaf is redone.
+  const std::int64_t old_leaves = size_[0];
+  const std::int64_t k0 = n_ > 0 ? (n_ - 1) / kLeaf : 0;
+  n_ = n;
+  for (int l = 0; l < levels_; ++l) size_[l] = ceil_div(n, span(l));
+  for (std::int64_t k = old_leaves; k < size_[0]; ++k) leaf_falls_[k] = 0;
+  update(k0, size_[0]);
+}
+
+void Pyramid::refresh(std::int64_t start, std::int64_t stop) noexcept {
+  start = std::max<std::int64_t>(start, 0);
+  stop = std::min(stop, n_);
+  if (start >= stop) return;
+  // The pair that ends at start changes too.
+  const std::int64_t k0 = (start > 0 ? start - 1 : 0) / kLeaf;
+  update(k0, ceil_div(stop, kLeaf));
+}
+
+}  // namespace skyloom::index
