@@ -40,7 +40,7 @@ nearest::Hit indexed(const Pyramid& p, const Mapping& map, double mx, double my,
                      std::int64_t* leaves = nullptr) {
   NearestQuery q(p, map, mx, my);
   nearest::Hit hit{};
-  EXPECT_TRUE(q.run(hit));
+  EXPECT_EQ(q.run(hit), Stop::kNone);
   if (leaves) *leaves = q.leaves_scanned();
   return hit;
 }
@@ -103,6 +103,26 @@ Mapping view_for(std::mt19937_64& rng, const std::vector<double>& xs,
   return Mapping{{x0, dx, y0, dy, 10.5, 250, 322, 246}, lx, ly};
 }
 
+// A hook that asks to stop from its k-th question on.
+struct StopAfter {
+  int left;
+  Interrupt hook() {
+    return Interrupt{[](void* self) noexcept { return --static_cast<StopAfter*>(self)->left < 0; },
+                     this};
+  }
+};
+
+bool same_bounds(const Pyramid& a, const Pyramid& b) {
+  if (a.count() != b.count() || a.x_ascends() != b.x_ascends()) return false;
+  for (int l = 0; l < b.levels(); ++l) {
+    for (std::int64_t k = 0; k < b.nodes(l); ++k) {
+      const Bounds &p = a.bounds({l, k}), &q = b.bounds({l, k});
+      if (std::memcmp(&p, &q, offsetof(Bounds, y_nan) + 1) != 0) return false;
+    }
+  }
+  return true;
+}
+
 TEST(Index, NearestMatchesTheScan) {
   std::mt19937_64 rng(7);
   std::uniform_real_distribution<double> u(0, 1);
@@ -113,7 +133,7 @@ TEST(Index, NearestMatchesTheScan) {
     series(rng, n, xs, ys);
     const Mapping map = view_for(rng, xs, ys);
     Pyramid p;
-    ASSERT_TRUE(p.build(strided(xs), strided(ys), n, n));
+    ASSERT_EQ(p.build(strided(xs), strided(ys), n, n), Stop::kNone);
     for (int q = 0; q < 20; ++q) {
       // A cursor on a vertex, near the curve, or anywhere, sometimes far off the plot.
       const std::int64_t i = static_cast<std::int64_t>(u(rng) * static_cast<double>(n));
@@ -137,7 +157,7 @@ TEST(Index, NearestPrunesMostLeavesNearACurve) {
   double w = 0;
   for (std::int64_t i = 0; i < n; ++i) xs[i] = static_cast<double>(i), ys[i] = w += g(rng);
   Pyramid p;
-  ASSERT_TRUE(p.build(strided(xs), strided(ys), n, n));
+  ASSERT_EQ(p.build(strided(xs), strided(ys), n, n), Stop::kNone);
   const Mapping map = view_for(rng, xs, ys);
   double mx, my;
   map.point(xs[n / 3], ys[n / 3], mx, my);
@@ -164,7 +184,7 @@ TEST(Index, EqualDistancesGoToTheEarliestSegment) {
   add(cx + 10, 128 - 30, 4 * kLeaf);  // leaf 3 closes the ring
   const std::int64_t n = static_cast<std::int64_t>(xs.size());
   Pyramid p;
-  ASSERT_TRUE(p.build(strided(xs), strided(ys), n, n));
+  ASSERT_EQ(p.build(strided(xs), strided(ys), n, n), Stop::kNone);
   const Mapping map{{0, 128, 0, 128, 0, 128, 128, 128}, 0, 0};
   const nearest::Hit want = scanned(xs, ys, n, map, cx, cy);
   EXPECT_EQ(want.x, cx - 10);
@@ -180,22 +200,15 @@ TEST(Index, GrowsAndChangesInPlace) {
   series(rng, cap, xs, ys);
   for (std::int64_t i = 0; i < cap; ++i) xs[i] = static_cast<double>(i);  // ascending
   Pyramid p;
-  ASSERT_TRUE(p.build(strided(xs), strided(ys), 0, cap));
+  ASSERT_EQ(p.build(strided(xs), strided(ys), 0, cap), Stop::kNone);
   EXPECT_TRUE(p.x_ascends());
   std::int64_t n = 0;
   for (std::int64_t step : {1, 255, 1, 300, 2000, 7, 2436}) {
     n += step;
     p.extend(n);
     Pyramid fresh;
-    ASSERT_TRUE(fresh.build(strided(xs), strided(ys), n, n));
-    EXPECT_EQ(p.x_ascends(), fresh.x_ascends());
-    for (int l = 0; l < fresh.levels(); ++l) {
-      for (std::int64_t k = 0; k < fresh.nodes(l); ++k) {
-        const Bounds& a = p.bounds({l, k});
-        const Bounds& b = fresh.bounds({l, k});
-        EXPECT_EQ(std::memcmp(&a, &b, offsetof(Bounds, y_nan) + 1), 0) << n << " " << l << " " << k;
-      }
-    }
+    ASSERT_EQ(fresh.build(strided(xs), strided(ys), n, n), Stop::kNone);
+    EXPECT_TRUE(same_bounds(p, fresh)) << n;
     const Mapping map = view_for(rng, xs, ys);
     expect_same(indexed(p, map, 100, 120), scanned(xs, ys, n, map, 100, 120), "grown");
   }
@@ -223,10 +236,35 @@ TEST(Index, GrowsAndChangesInPlace) {
   }
 }
 
+TEST(Index, InterruptedUpdatesLeaveSoundBounds) {
+  const std::int64_t cap = 3 * kAskEvery * kLeaf;
+  std::vector<double> xs(cap), ys(cap);
+  for (std::int64_t i = 0; i < cap; ++i) xs[i] = static_cast<double>(i), ys[i] = std::sin(i * 1e-3);
+  Pyramid p, want;
+  ASSERT_EQ(p.build(strided(xs), strided(ys), 1000, cap), Stop::kNone);
+  ASSERT_EQ(want.build(strided(xs), strided(ys), 1000, 1000), Stop::kNone);
+  StopAfter once{1};
+  EXPECT_EQ(p.extend(cap, once.hook()), Stop::kInterrupted);
+  EXPECT_TRUE(same_bounds(p, want));  // as it was
+  ASSERT_EQ(p.extend(cap), Stop::kNone);
+  // New values in the first two thirds; stopped after one third, then done again.
+  for (std::int64_t i = 0; i < 2 * cap / 3; ++i) ys[i] = 5 + std::cos(i * 1e-3);
+  StopAfter again{1};
+  EXPECT_EQ(p.refresh(0, 2 * cap / 3, again.hook()), Stop::kInterrupted);
+  const Bounds& top = p.bounds({p.levels() - 1, 0});
+  EXPECT_GE(top.y_hi, 5.9);   // the refreshed leaves reach the top
+  EXPECT_LE(top.y_lo, -0.9);  // and the old ones are still there
+  ASSERT_EQ(p.refresh(0, 2 * cap / 3), Stop::kNone);
+  ASSERT_EQ(want.build(strided(xs), strided(ys), cap, cap), Stop::kNone);
+  EXPECT_TRUE(same_bounds(p, want));
+  StopAfter never{1};
+  EXPECT_EQ(Pyramid().build(strided(xs), strided(ys), cap, cap, never.hook()), Stop::kInterrupted);
+}
+
 TEST(Index, BoundsOfEmptyAndNaNNodes) {
   std::vector<double> xs = {kNaN, kNaN, 1, 2}, ys = {kNaN, 0, kNaN, 5};
   Pyramid p;
-  ASSERT_TRUE(p.build(strided(xs), strided(ys), 4, 4));
+  ASSERT_EQ(p.build(strided(xs), strided(ys), 4, 4), Stop::kNone);
   const Bounds& b = p.bounds({p.levels() - 1, 0});
   EXPECT_TRUE(b.x_nan && b.y_nan);
   EXPECT_EQ(b.x_lo, 1);

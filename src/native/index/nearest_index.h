@@ -15,6 +15,7 @@
 #include "analysis/nearest_core.h"
 #include "index/pyramid.h"
 #include "screen/mapping.h"
+#include "source/interrupt.h"
 
 namespace skyloom::index {
 
@@ -97,27 +98,29 @@ class LeafSource {
 // Finds the nearest point; the pyramid covers n >= 1 points.
 class NearestQuery {
  public:
-  NearestQuery(const Pyramid& p, const Mapping& map, double mx, double my) noexcept
-      : p_(p), map_(map), mx_(mx), my_(my) {}
+  NearestQuery(const Pyramid& p, const Mapping& map, double mx, double my,
+               const Interrupt& hook = {}) noexcept
+      : p_(p), map_(map), mx_(mx), my_(my), hook_(hook) {}
 
-  // False when scratch can't be had. Visits every leaf in order when the view is not regular
-  // (its mapping then need not be monotone) or the query not finite.
-  bool run(nearest::Hit& hit) noexcept {
+  // Visits every leaf in order when the view is not regular (its mapping then need not be
+  // monotone) or the query not finite. The hook is asked every kAskEvery leaves scanned.
+  Stop run(nearest::Hit& hit) noexcept {
     assert(p_.count() >= 1);
-    if (!src_.allocate()) return false;
+    if (!src_.allocate()) return Stop::kMemory;
     if (p_.count() == 1) {
       double px, py;
       map_.point(p_.x().at(0), p_.y().at(0), px, py);
       hit = {p_.x().at(0), p_.y().at(0), std::hypot(px - mx_, py - my_)};
-      return true;
+      return Stop::kNone;
     }
     const Axis ax = Axis::x_of(map_);
     const Axis ay{map_.w.y0, map_.w.dy, map_.w.pb, -map_.w.ph, map_.ly};
     prune_ = ax.regular() && ay.regular() && std::isfinite(mx_) && std::isfinite(my_);
     const int top = p_.levels() - 1;
-    for (std::int64_t k = 0; k < p_.nodes(top); ++k) visit(Node{top, k});
+    for (std::int64_t k = 0; k < p_.nodes(top) && !stopped_; ++k) visit(Node{top, k});
+    if (stopped_) return Stop::kInterrupted;
     hit = {best_.bxi, best_.byi, best_.bd};
-    return true;
+    return Stop::kNone;
   }
 
   std::int64_t leaves_scanned() const noexcept { return scanned_; }
@@ -169,6 +172,7 @@ class NearestQuery {
   }
 
   void visit(Node v) noexcept {
+    if (stopped_) return;
     double b[4];
     if (!box(v, b)) return;  // every segment has a NaN pixel: none can win
     if (ruled_out(v, b)) return;
@@ -199,7 +203,10 @@ class NearestQuery {
     const std::int64_t base = k * kLeaf;
     const std::int64_t end = std::min(base + kLeaf, p_.count() - 1);  // the last vertex
     if (end <= base) return;
-    ++scanned_;
+    if (++scanned_ % kAskEvery == 0 && hook_.stop()) {
+      stopped_ = true;
+      return;
+    }
     src_.at(p_.x(), p_.y(), base);
     nearest::Best b;
     b.bd = to_beat(Node{0, k});
@@ -219,7 +226,9 @@ class NearestQuery {
   const Pyramid& p_;
   const Mapping map_;
   const double mx_, my_;
-  bool prune_ = false;
+  static constexpr std::int64_t kAskEvery = 16;  // leaves: some microseconds of work
+  const Interrupt hook_;
+  bool prune_ = false, stopped_ = false;
   nearest::Best best_;
   std::int64_t best_leaf_ = -1;  // the leaf of the best segment so far
   std::int64_t scanned_ = 0;

@@ -47,10 +47,10 @@ void Bounds::add(const Bounds& b) noexcept {
   y_nan = y_nan || b.y_nan;
 }
 
-bool Pyramid::build(const Strided& x, const Strided& y, std::int64_t n,
-                    std::int64_t capacity) noexcept {
+Stop Pyramid::build(const Strided& x, const Strided& y, std::int64_t n, std::int64_t capacity,
+                    const Interrupt& hook) noexcept {
   assert(0 <= n && n <= capacity);
-  if (capacity > kMostPoints) return false;
+  if (capacity > kMostPoints) return Stop::kMemory;
   x_ = x;
   y_ = y;
   // Levels up to the first of one node, for the capacity.
@@ -65,7 +65,7 @@ bool Pyramid::build(const Strided& x, const Strided& y, std::int64_t n,
   }
   const std::size_t leaves = static_cast<std::size_t>(cap_nodes[0]);
   cap_bytes_ = total * sizeof(Bounds) + leaves * sizeof(std::int32_t);
-  if (!block_.allocate(cap_bytes_)) return false;
+  if (!block_.allocate(cap_bytes_)) return Stop::kMemory;
   auto* b = reinterpret_cast<Bounds*>(block_.get());
   for (int l = 0; l < levels_; ++l) {
     level_[l] = b;
@@ -75,8 +75,7 @@ bool Pyramid::build(const Strided& x, const Strided& y, std::int64_t n,
   n_ = 0;
   falls_ = 0;
   std::fill(size_, size_ + kMaxLevels, 0);
-  extend(n);
-  return true;
+  return extend(n, hook);
 }
 
 std::int64_t Pyramid::first(Node v) const noexcept {
@@ -111,8 +110,16 @@ void Pyramid::leaf(std::int64_t k) noexcept {
   leaf_falls_[k] = static_cast<std::int32_t>(f);
 }
 
-void Pyramid::update(std::int64_t k0, std::int64_t k1) noexcept {
-  for (std::int64_t k = k0; k < k1; ++k) leaf(k);
+Stop Pyramid::update(std::int64_t k0, std::int64_t k1, const Interrupt& hook) noexcept {
+  Stop stop = Stop::kNone;
+  for (std::int64_t k = k0; k < k1; ++k) {
+    if ((k - k0) % kAskEvery == kAskEvery - 1 && hook.stop()) {
+      stop = Stop::kInterrupted;
+      k1 = k;  // what is done still reaches the levels above
+      break;
+    }
+    leaf(k);
+  }
   for (int l = 1; l < levels_; ++l) {
     k0 /= kFan;
     k1 = ceil_div(k1, kFan);
@@ -123,27 +130,37 @@ void Pyramid::update(std::int64_t k0, std::int64_t k1) noexcept {
       level_[l][k] = b;
     }
   }
+  return stop;
 }
 
-void Pyramid::extend(std::int64_t n) noexcept {
+Stop Pyramid::extend(std::int64_t n, const Interrupt& hook) noexcept {
   assert(n >= n_);
-  if (n == n_) return;
+  if (n == n_) return Stop::kNone;
   // The last pair of the old points gains its second point: its leaf is redone.
-  const std::int64_t old_leaves = size_[0];
+  const std::int64_t old_n = n_, old_leaves = size_[0];
   const std::int64_t k0 = n_ > 0 ? (n_ - 1) / kLeaf : 0;
   n_ = n;
   for (int l = 0; l < levels_; ++l) size_[l] = ceil_div(n, span(l));
   for (std::int64_t k = old_leaves; k < size_[0]; ++k) leaf_falls_[k] = 0;
-  update(k0, size_[0]);
+  const Stop stop = update(k0, size_[0], hook);
+  if (stop != Stop::kNone) {
+    // Back to the old points: the leaves past them are left unused, and the one they share
+    // with the new points is redone without them.
+    for (std::int64_t k = old_leaves; k < size_[0]; ++k) falls_ -= leaf_falls_[k];
+    n_ = old_n;
+    for (int l = 0; l < levels_; ++l) size_[l] = ceil_div(n_, span(l));
+    if (n_ > 0) update(k0, k0 + 1, Interrupt{});
+  }
+  return stop;
 }
 
-void Pyramid::refresh(std::int64_t start, std::int64_t stop) noexcept {
+Stop Pyramid::refresh(std::int64_t start, std::int64_t stop, const Interrupt& hook) noexcept {
   start = std::max<std::int64_t>(start, 0);
   stop = std::min(stop, n_);
-  if (start >= stop) return;
+  if (start >= stop) return Stop::kNone;
   // The pair that ends at start changes too.
   const std::int64_t k0 = (start > 0 ? start - 1 : 0) / kLeaf;
-  update(k0, ceil_div(stop, kLeaf));
+  return update(k0, ceil_div(stop, kLeaf), hook);
 }
 
 }  // namespace skyloom::index

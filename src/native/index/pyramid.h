@@ -7,13 +7,15 @@
 #include <cstdint>
 
 #include "source/blocks.h"
+#include "source/interrupt.h"
 #include "source/strided.h"
 
 namespace skyloom::index {
 
-constexpr std::int64_t kLeaf = 256;  // points per leaf block
-constexpr int kFan = 16;             // children per node (a power of 16: see span)
-constexpr int kMaxLevels = 16;       // 256 * 16^15 points: far beyond any address space
+constexpr std::int64_t kLeaf = 256;       // points per leaf block
+constexpr int kFan = 16;                  // children per node (a power of 16: see span)
+constexpr int kMaxLevels = 16;            // 256 * 16^15 points: far beyond any address space
+constexpr std::int64_t kAskEvery = 4096;  // leaves between two questions to the hook
 
 // The bounds of some points: the range of their x and y values other than NaN (lo > hi when
 // there are none) and whether any x or y is NaN.
@@ -36,13 +38,17 @@ struct Node {
 class Pyramid {
  public:
   // The bounds of the first n points of x and y, with room for up to capacity points
-  // (0 <= n <= capacity). False when memory can't be had.
-  bool build(const Strided& x, const Strided& y, std::int64_t n, std::int64_t capacity) noexcept;
+  // (0 <= n <= capacity). The hook is asked every kAskEvery leaves; a pyramid whose build
+  // stopped (kMemory, kInterrupted) must not be used.
+  Stop build(const Strided& x, const Strided& y, std::int64_t n, std::int64_t capacity,
+             const Interrupt& hook = {}) noexcept;
   // The series grew to n points in place (count() <= n <= capacity): only the last partial leaf,
-  // the new leaves and their ancestors change.
-  void extend(std::int64_t n) noexcept;
-  // The points [start, stop) changed in place: their leaves and ancestors are recomputed.
-  void refresh(std::int64_t start, std::int64_t stop) noexcept;
+  // the new leaves and their ancestors change. When the hook stops it, the pyramid is as it was.
+  Stop extend(std::int64_t n, const Interrupt& hook = {}) noexcept;
+  // The points [start, stop) changed in place: their leaves and ancestors are recomputed. When
+  // the hook stops it, the leaves done so far are new and their ancestors hold them, the rest
+  // are as they were: the bounds then hold for either state of the points not yet done.
+  Stop refresh(std::int64_t start, std::int64_t stop, const Interrupt& hook = {}) noexcept;
 
   std::int64_t count() const noexcept { return n_; }
   int levels() const noexcept { return levels_; }
@@ -61,8 +67,9 @@ class Pyramid {
   const Strided& y() const noexcept { return y_; }
 
  private:
-  // Recomputes the leaves [k0, k1) and their ancestors.
-  void update(std::int64_t k0, std::int64_t k1) noexcept;
+  // Recomputes the leaves [k0, k1), or the first of them up to where the hook stops it, and
+  // their ancestors.
+  Stop update(std::int64_t k0, std::int64_t k1, const Interrupt& hook) noexcept;
   void leaf(std::int64_t k) noexcept;
   std::int64_t span(int level) const noexcept { return kLeaf << (4 * level); }
 

@@ -28,7 +28,7 @@
 
 namespace skyloom {
 
-enum class Stop { kNone, kSource, kInterrupted };
+enum class Stop { kNone, kSource, kInterrupted, kMemory };
 
 // Scratch of one call on the native heap (off the C stack, which a conversion that calls back
 // into the module may need for a deep chain of calls). Released when it goes out of scope.
