@@ -64,6 +64,8 @@ PyObject* fn_to_screen(const Value* a) noexcept {
         return fail(def, read_line(s.failed()));
       case Stop::kInterrupted:
         return fail(def, L::kYList);
+      case Stop::kMemory:  // the trace allocates nothing itself
+        return PyErr_NoMemory(), fail(def, L::kScratch);
     }
   }
   PyObject* result = polyline_result(out_buf, out_n);
