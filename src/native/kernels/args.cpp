@@ -1,6 +1,8 @@
 // Binding a vectorcall's positional and keyword arguments to a kernel function's parameters.
 #include "kernels/args.h"
 
+#include "frame/convert.h"
+
 namespace skyloom::kernels {
 
 namespace {
@@ -58,6 +60,21 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObjec
     }
   }
   return true;
+}
+
+bool doubles(PyObject* const* a, int count, double* out) noexcept {
+  for (int k = 0; k < count; ++k) {
+    if (!to_double(a[k], out[k])) return false;
+  }
+  return true;
+}
+
+bool view_mapping(PyObject* const* a, PyObject* lx, PyObject* ly, Mapping& m) noexcept {
+  double v[8];
+  if (!doubles(a, 8, v)) return false;
+  m.w = LinearView{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
+  m.lx = m.ly = 0;
+  return (lx == nullptr || to_flag(lx, m.lx)) && (ly == nullptr || to_flag(ly, m.ly));
 }
 
 }  // namespace skyloom::kernels

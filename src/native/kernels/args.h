@@ -4,6 +4,7 @@
 #pragma once
 
 #include "frame/pyref.h"
+#include "screen/mapping.h"
 
 namespace skyloom::kernels {
 
@@ -22,5 +23,12 @@ constexpr int kMaxArgs = 15;
 // keyword-only parameter not given). False with TypeError set on a wrong count or name.
 bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
           PyObject** out) noexcept;
+
+// Converts count arguments to doubles, in order; false with the conversion's error set.
+bool doubles(PyObject* const* a, int count, double* out) noexcept;
+
+// The view window and plot rectangle from a[0 ... 7], the log flags from lx and ly (nullptr:
+// linear).
+bool view_mapping(PyObject* const* a, PyObject* lx, PyObject* ly, Mapping& m) noexcept;
 
 }  // namespace skyloom::kernels

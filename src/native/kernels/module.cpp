@@ -16,6 +16,7 @@
 #include "frame/darray.h"
 #include "frame/list_reader.h"
 #include "kernels/args.h"
+#include "kernels/functions.h"
 #include "kernels/series.h"
 #include "kernels/unlocked.h"
 #include "screen/curve_core.h"
@@ -24,10 +25,6 @@
 #include "source/blocks.h"
 
 namespace skyloom::kernels {
-
-// In m4.cpp.
-PyObject* m4_to_screen(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
-extern const char m4_to_screen_doc[];
 
 namespace {
 
@@ -68,23 +65,6 @@ bool series_length(const SeriesArgs& args, PyObject* xs, std::int32_t& n) noexce
   if (args.lists()) return number_list_length(xs, n);
   n = args.n();
   return true;
-}
-
-// Converts count arguments to doubles, in order.
-bool doubles(PyObject* const* a, int count, double* out) noexcept {
-  for (int k = 0; k < count; ++k) {
-    if (!to_double(a[k], out[k])) return false;
-  }
-  return true;
-}
-
-// The view window and plot rectangle from a[0 ... 7], the log flags from lx and ly.
-bool mapping(PyObject* const* a, PyObject* lx, PyObject* ly, Mapping& m) noexcept {
-  double v[8];
-  if (!doubles(a, 8, v)) return false;
-  m.w = LinearView{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]};
-  m.lx = m.ly = 0;
-  return (lx == nullptr || to_flag(lx, m.lx)) && (ly == nullptr || to_flag(ly, m.ly));
 }
 
 #define SIGNATURE(var, fname, ...)                      \
@@ -134,7 +114,7 @@ PyObject* nearest_on_segments(PyObject*, PyObject* const* args, Py_ssize_t nargs
   if (!bind(kNearest, args, nargs, kwnames, a)) return nullptr;
   double m[2];
   Mapping map;
-  if (!doubles(a, 2, m) || !mapping(a + 4, a[12], a[13], map)) return nullptr;
+  if (!doubles(a, 2, m) || !view_mapping(a + 4, a[12], a[13], map)) return nullptr;
   SeriesArgs series;
   if (!series.open(kNearest.name, a[2], a[3], "xs", "ys")) return nullptr;
   std::int32_t n;
@@ -156,7 +136,7 @@ PyObject* decimated_to_screen(PyObject* module, PyObject* const* args, Py_ssize_
   if (!bind(kDecimated, args, nargs, kwnames, a)) return nullptr;
   std::int32_t max_pts;
   Mapping map;
-  if (!to_int32(a[2], max_pts) || !mapping(a + 3, a[11], a[12], map)) return nullptr;
+  if (!to_int32(a[2], max_pts) || !view_mapping(a + 3, a[11], a[12], map)) return nullptr;
   if (max_pts < 0) {
     PyErr_Format(PyExc_ValueError, "max_pts must not be negative, got %d", max_pts);
     return nullptr;
@@ -186,7 +166,7 @@ PyObject* fn_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
   PyObject* a[kMaxArgs];
   if (!bind(kCurve, args, nargs, kwnames, a)) return nullptr;
   Mapping map;
-  if (!mapping(a + 2, nullptr, nullptr, map)) return nullptr;
+  if (!view_mapping(a + 2, nullptr, nullptr, map)) return nullptr;
   SeriesArgs series;
   if (!series.open(kCurve.name, a[0], a[1], "xs", "ys")) return nullptr;
   std::int32_t n;
@@ -271,7 +251,7 @@ int kernels_exec(PyObject* module) noexcept {
   PyObject* tmpl = PyObject_CallFunction(type.get(), "s", "d");
   if (tmpl == nullptr) return -1;
   state(module)->double_template = tmpl;
-  return 0;
+  return add_series_index(module) ? 0 : -1;
 }
 
 int kernels_traverse(PyObject* module, visitproc visit, void* arg) noexcept {

@@ -1,0 +1,268 @@
+// skyloom.kernels.SeriesIndex: a series in two buffers with a pyramid of per-block bounds
+// (index/pyramid.h), so that hit tests read only the blocks near the cursor. The buffers stay
+// exported for the index's life. Queries share the index, extend and refresh take it alone;
+// whoever waits for the other waits with the interpreter lock released.
+#include <mutex>
+#include <new>
+#include <shared_mutex>
+
+#include "frame/convert.h"
+#include "index/nearest_index.h"
+#include "kernels/args.h"
+#include "kernels/functions.h"
+#include "kernels/series.h"
+#include "kernels/unlocked.h"
+
+namespace skyloom::kernels {
+
+namespace {
+
+struct Index {
+  BufferView xb, yb;
+  Py_ssize_t capacity = 0;  // the points both buffers hold
+  index::Pyramid pyramid;
+  std::shared_mutex lock;
+};
+
+struct IndexObject {
+  PyObject_HEAD Index* index;
+};
+
+Index& of(PyObject* self) noexcept {
+  return *reinterpret_cast<IndexObject*>(self)->index;
+}
+
+// The lock of the index for a query (shared) or an update (exclusive), taken without the
+// interpreter lock when it has to be waited for.
+template <bool kShared>
+class Hold {
+ public:
+  explicit Hold(std::shared_mutex& m) noexcept : m_(m) {
+    if (kShared ? m.try_lock_shared() : m.try_lock()) return;
+    Py_BEGIN_ALLOW_THREADS;
+    if constexpr (kShared) {
+      m.lock_shared();
+    } else {
+      m.lock();
+    }
+    Py_END_ALLOW_THREADS;
+  }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+  ~Hold() {
+    if constexpr (kShared) {
+      m_.unlock_shared();
+    } else {
+      m_.unlock();
+    }
+  }
+
+ private:
+  std::shared_mutex& m_;
+};
+
+// The outcome of a pyramid's work as the call's: false with the exception set.
+bool outcome(Stop s) noexcept {
+  if (s == Stop::kMemory) PyErr_NoMemory();
+  return s == Stop::kNone;
+}
+
+// A count argument as an integer. Converted before the index's lock is taken: its __index__
+// may run any code, this index's methods too.
+bool count_arg(PyObject* o, Py_ssize_t& out) noexcept {
+  out = PyNumber_AsSsize_t(o, PyExc_OverflowError);
+  return !(out == -1 && PyErr_Occurred());
+}
+
+// Whether v lies in [lo, hi]; else ValueError naming it.
+bool in_range(Py_ssize_t v, const char* name, Py_ssize_t lo, Py_ssize_t hi) noexcept {
+  if (v >= lo && v <= hi) return true;
+  PyErr_Format(PyExc_ValueError, "%s must be in [%zd, %zd], got %zd", name, lo, hi, v);
+  return false;
+}
+
+PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  static const char* names[] = {"xs", "ys", "n", nullptr};
+  PyObject *xs, *ys, *n_arg = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$O:SeriesIndex", const_cast<char**>(names),
+                                   &xs, &ys, &n_arg)) {
+    return nullptr;
+  }
+  if (PyList_Check(xs) || PyList_Check(ys)) {
+    PyErr_SetString(PyExc_TypeError,
+                    "SeriesIndex() indexes buffers read in place, not lists: pass arrays (numpy "
+                    "arrays, array.array, memoryview), e.g. numpy.asarray(xs)");
+    return nullptr;
+  }
+  Ref self(type->tp_alloc(type, 0));
+  if (!self) return nullptr;
+  Index* ix = new (std::nothrow) Index;
+  if (ix == nullptr) return PyErr_NoMemory();
+  reinterpret_cast<IndexObject*>(self.get())->index = ix;
+  if (!ix->xb.open(xs, "xs") || !ix->yb.open(ys, "ys")) return nullptr;
+  const Py_ssize_t nx = ix->xb.length(), ny = ix->yb.length();
+  Py_ssize_t n = nx;
+  if (n_arg != Py_None && !(count_arg(n_arg, n) && in_range(n, "n", 0, nx))) return nullptr;
+  if (ny < n) {
+    PyErr_Format(PyExc_ValueError, "ys has %zd items, fewer than the %zd the index covers", ny, n);
+    return nullptr;
+  }
+  ix->capacity = nx < ny ? nx : ny;
+  Stop s;
+  {
+    Unlocked unlocked(true);
+    unlocked.release_for(n);
+    s = ix->pyramid.build(ix->xb.series(), ix->yb.series(), n, ix->capacity, unlocked.hook());
+  }
+  if (!outcome(s)) return nullptr;
+  return self.release();
+}
+
+void index_dealloc(PyObject* self) noexcept {
+  PyTypeObject* type = Py_TYPE(self);
+  delete reinterpret_cast<IndexObject*>(self)->index;
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+constexpr const char* kNearestParams[] = {"mx", "my", "x0", "dx", "y0", "dy",
+                                          "pl", "pb", "pw", "ph", "lx", "ly"};
+constexpr Signature kNearest = {"nearest_on_segments", kNearestParams, 12, 0};
+
+PyObject* nearest_on_segments(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) noexcept {
+  PyObject* a[kMaxArgs];
+  if (!bind(kNearest, args, nargs, kwnames, a)) return nullptr;
+  double m[2];
+  Mapping map;
+  if (!doubles(a, 2, m) || !view_mapping(a + 2, a[10], a[11], map)) return nullptr;
+  Index& ix = of(self);
+  Hold<true> hold(ix.lock);
+  if (ix.pyramid.count() == 0) Py_RETURN_NONE;
+  nearest::Hit hit;
+  Stop s;
+  {
+    // A query near the curve takes microseconds: it keeps the lock unless it runs long.
+    Unlocked unlocked(true);
+    index::NearestQuery q(ix.pyramid, map, m[0], m[1], unlocked.hook());
+    s = q.run(hit);
+  }
+  if (!outcome(s)) return nullptr;
+  return Py_BuildValue("(ddd)", hit.x, hit.y, hit.d);
+}
+
+constexpr const char* kExtendParams[] = {"n"};
+constexpr Signature kExtend = {"extend", kExtendParams, 1, 0};
+
+PyObject* extend(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                 PyObject* kwnames) noexcept {
+  PyObject* a[kMaxArgs];
+  if (!bind(kExtend, args, nargs, kwnames, a)) return nullptr;
+  Py_ssize_t n;
+  if (!count_arg(a[0], n)) return nullptr;
+  Index& ix = of(self);
+  Hold<false> hold(ix.lock);
+  if (!in_range(n, "n", ix.pyramid.count(), ix.capacity)) return nullptr;
+  Stop s;
+  {
+    Unlocked unlocked(true);
+    unlocked.release_for(n - ix.pyramid.count());
+    s = ix.pyramid.extend(n, unlocked.hook());
+  }
+  if (!outcome(s)) return nullptr;
+  Py_RETURN_NONE;
+}
+
+constexpr const char* kRefreshParams[] = {"start", "stop"};
+constexpr Signature kRefresh = {"refresh", kRefreshParams, 2, 0};
+
+PyObject* refresh(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                  PyObject* kwnames) noexcept {
+  PyObject* a[kMaxArgs];
+  if (!bind(kRefresh, args, nargs, kwnames, a)) return nullptr;
+  Py_ssize_t start, stop;
+  if (!count_arg(a[0], start) || !count_arg(a[1], stop)) return nullptr;
+  Index& ix = of(self);
+  Hold<false> hold(ix.lock);
+  if (!in_range(start, "start", 0, ix.pyramid.count()) ||
+      !in_range(stop, "stop", start, ix.pyramid.count())) {
+    return nullptr;
+  }
+  Stop s;
+  {
+    Unlocked unlocked(true);
+    unlocked.release_for(stop - start);
+    s = ix.pyramid.refresh(start, stop, unlocked.hook());
+  }
+  if (!outcome(s)) return nullptr;
+  Py_RETURN_NONE;
+}
+
+PyObject* get_n(PyObject* self, void*) noexcept {
+  Index& ix = of(self);
+  Hold<true> hold(ix.lock);
+  return PyLong_FromSsize_t(ix.pyramid.count());
+}
+
+PyObject* get_x_sorted(PyObject* self, void*) noexcept {
+  Index& ix = of(self);
+  Hold<true> hold(ix.lock);
+  return PyBool_FromLong(ix.pyramid.x_ascends());
+}
+
+PyObject* get_nbytes(PyObject* self, void*) noexcept {
+  return PyLong_FromLongLong(of(self).pyramid.bytes());
+}
+
+#define METHOD(name, doc)                                                        \
+  {                                                                              \
+#name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)()>(name)), \
+        METH_FASTCALL | METH_KEYWORDS, doc                                       \
+  }
+
+PyMethodDef kMethods[] = {
+    METHOD(nearest_on_segments,
+           "nearest_on_segments($self, /, mx, my, x0, dx, y0, dy, pl, pb, pw, ph, lx, ly)\n--\n\n"
+           "What kernels.nearest_on_segments gives for the indexed points, bit for bit."),
+    METHOD(extend,
+           "extend($self, /, n)\n--\n\nThe buffers' first n points are indexed: they grew in "
+           "place."),
+    METHOD(refresh,
+           "refresh($self, /, start, stop)\n--\n\nThe points [start, stop) changed in place."),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef kGetSet[] = {
+    {"n", get_n, nullptr, "The number of points indexed.", nullptr},
+    {"x_sorted", get_x_sorted, nullptr,
+     "Whether x ascends (never falls, no NaN) over the indexed points.", nullptr},
+    {"nbytes", get_nbytes, nullptr, "The bytes the bounds take.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(index_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(index_dealloc)},
+    {Py_tp_methods, kMethods},
+    {Py_tp_getset, kGetSet},
+    {Py_tp_doc,
+     const_cast<char*>("SeriesIndex(xs, ys, *, n=None)\n--\n\nThe first n points of two buffers "
+                       "with per-block bounds, for redraws and hit tests that read only what "
+                       "they need.")},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {"skyloom.kernels.SeriesIndex", sizeof(IndexObject), 0, Py_TPFLAGS_DEFAULT,
+                     kSlots};
+
+}  // namespace
+
+bool add_series_index(PyObject* module) noexcept {
+  Ref type(PyType_FromSpec(&kSpec));
+  if (!type) return false;
+  if (PyModule_AddObject(module, "SeriesIndex", type.get()) < 0) return false;
+  type.release();
+  return true;
+}
+
+}  // namespace skyloom::kernels
