@@ -50,7 +50,7 @@ Rules shared by all five functions:
 from array import array
 from typing import Any, Dict, SupportsFloat, SupportsIndex, SupportsInt, TypeVar, Union
 
-from typing_extensions import Buffer, Protocol
+from typing_extensions import Buffer, Protocol, final
 
 class _NumpyArray(Protocol):
     # numpy arrays, which export their buffer but whose older stubs do not say so.
@@ -336,3 +336,78 @@ def m4_to_screen(
         OverflowError: more than 2**31 - 1 items.
         MemoryError: no memory for the kept points or the result.
     """
+
+@final
+class SeriesIndex:
+    """The first ``n`` points of two buffers with a pyramid of per-block bounds, so that hit
+    tests (and, with ascending x, redraws) read only the blocks that can matter, with the
+    results of the full scans bit for bit.
+
+    The bounds are the smallest and largest x and y of every block of 256 points, and of every
+    16 blocks of the level below: about 2.5 % of the size of two float64 buffers at most, 0.2 %
+    of it for float64 pairs. A query maps a block's bounds to pixels and skips the block when
+    its pixel box proves that none of its points can change the answer; the answer is the full
+    scan's, ties included.
+
+    Both buffers stay exported for the index's life: an ``array.array`` cannot be resized while
+    an index holds it (BufferError), and a ``np.memmap`` keeps its file mapped. The index reads
+    the buffers in place and copies nothing: writing into them is allowed, but a query then
+    sees the new values against old bounds; call ``refresh`` for the range written (and
+    ``extend`` for points appended in place) before the next query. Until then results are
+    unspecified, never a crash.
+
+    Threads: queries of one index may run at once from several threads; ``extend`` and
+    ``refresh`` wait for running queries and keep new ones out while they write. Whoever waits
+    does so with the interpreter lock released. A query that takes well under a millisecond
+    keeps the interpreter lock; longer ones, and long builds and updates, release it (see the
+    module's notes on the lock).
+
+    Args:
+        xs: x values, a one-dimensional buffer of a supported format (lists raise TypeError:
+            pass arrays).
+        ys: y values, a buffer of at least ``n`` items.
+        n: keyword only; the number of points covered, at most ``len(xs)``; all of ``xs`` when
+            None. ``extend`` may later cover up to ``min(len(xs), len(ys))``.
+
+    Raises:
+        TypeError: lists, or an object that is not a one-dimensional numeric buffer.
+        ValueError: ``n`` out of range, or ``ys`` shorter than ``n``.
+        MemoryError: no memory for the bounds.
+    """
+
+    def __init__(self, xs: _Buffer, ys: _Buffer, *, n: SupportsIndex | None = None) -> None: ...
+    @property
+    def n(self) -> int:
+        """The number of points indexed."""
+    @property
+    def x_sorted(self) -> bool:
+        """Whether x ascends (never falls, no NaN) over the indexed points."""
+    @property
+    def nbytes(self) -> int:
+        """The bytes the bounds take (allocated for every point the buffers can hold)."""
+    def nearest_on_segments(
+        self,
+        mx: _Real,
+        my: _Real,
+        x0: _Real,
+        dx: _Real,
+        y0: _Real,
+        dy: _Real,
+        pl: _Real,
+        pb: _Real,
+        pw: _Real,
+        ph: _Real,
+        lx: object,
+        ly: object,
+    ) -> tuple[float, float, float] | None:
+        """``kernels.nearest_on_segments(mx, my, xs[:n], ys[:n], ...)``, bit for bit, for any x
+        order: None for no points, else ``(x, y, distance)``."""
+    def extend(self, n: SupportsIndex) -> None:
+        """The buffers' first ``n`` points are covered (they grew in place): only the last
+        partial block, the new ones and their ancestors change. ``n`` must lie between the
+        current ``n`` and ``min(len(xs), len(ys))`` (ValueError)."""
+    def refresh(self, start: SupportsIndex, stop: SupportsIndex) -> None:
+        """The points ``[start, stop)`` changed in place: their blocks' bounds are recomputed.
+        ``0 <= start <= stop <= n`` (ValueError). An interrupted refresh (a signal handler's
+        exception) leaves bounds that hold for the old and the new values alike: call it
+        again."""
