@@ -95,14 +95,28 @@ void Pyramid::leaf(std::int64_t k) noexcept {
     y_.visit([&](auto ay) {
       using X = typename decltype(ax)::type;
       using Y = typename decltype(ay)::type;
+      // Branch-free, so that the compiler can run it on vectors: NaN fails every comparison,
+      // so it never replaces a bound and is counted apart.
+      double x_lo = b.x_lo, x_hi = b.x_hi, y_lo = b.y_lo, y_hi = b.y_hi;
+      int x_nan = 0, y_nan = 0;
       double prev = load<X>(x_.address(i0));
-      for (std::int64_t i = i0; i < i1; ++i) {
-        const double xv = load<X>(x_.address(i));
-        f += i > i0 && !(prev <= xv);
+      const char* px = x_.address(i0);
+      const char* py = y_.address(i0);
+      for (std::int64_t i = i0; i < i1; ++i, px += x_.stride, py += y_.stride) {
+        const double xv = load<X>(px), yv = load<Y>(py);
+        f += !(prev <= xv);
         prev = xv;
-        b.add(xv, load<Y>(y_.address(i)));
+        x_nan |= xv != xv;
+        y_nan |= yv != yv;
+        x_lo = xv < x_lo ? xv : x_lo;
+        x_hi = xv > x_hi ? xv : x_hi;
+        y_lo = yv < y_lo ? yv : y_lo;
+        y_hi = yv > y_hi ? yv : y_hi;
       }
+      // The first point was compared with itself: only a NaN counted there.
+      f -= !(load<X>(x_.address(i0)) <= load<X>(x_.address(i0)));
       if (i1 < n_) f += !(prev <= load<X>(x_.address(i1)));
+      b = Bounds{x_lo, x_hi, y_lo, y_hi, x_nan != 0, y_nan != 0};
     });
   });
   level_[0][k] = b;
