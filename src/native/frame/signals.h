@@ -1,5 +1,5 @@
 // Pending signals, checked by the kernels' long loops so that Ctrl-C ends a long call: the
-// Python side of the interruption hook (frame/interrupt.h).
+// Python side of the interruption hook (source/interrupt.h).
 #pragma once
 
 #include "frame/pyref.h"
