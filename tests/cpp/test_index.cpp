@@ -261,6 +261,43 @@ TEST(Index, InterruptedUpdatesLeaveSoundBounds) {
   EXPECT_EQ(Pyramid().build(strided(xs), strided(ys), cap, cap, never.hook()), Stop::kInterrupted);
 }
 
+TEST(Index, RangeSearchesMatchALinearScan) {
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> u(0, 1);
+  for (std::int64_t n : {1, 300, 256 * 16 + 5, 256 * 16 * 16 * 2 + 77}) {
+    std::vector<double> xs(n), ys(n);
+    double w = 0;
+    for (std::int64_t i = 0; i < n; ++i) {
+      xs[i] = static_cast<double>(i);
+      w += u(rng) - 0.5;
+      ys[i] = u(rng) < 0.01 ? kNaN : w;
+    }
+    Pyramid p;
+    ASSERT_EQ(p.build(strided(xs), strided(ys), n, n), Stop::kNone);
+    for (int q = 0; q < 300; ++q) {
+      std::int64_t s = static_cast<std::int64_t>(u(rng) * static_cast<double>(n + 1));
+      std::int64_t e = static_cast<std::int64_t>(u(rng) * static_cast<double>(n + 1));
+      if (s > e) std::swap(s, e);
+      if (q % 7 == 0) s = 0, e = n;
+      const double lo = w + (u(rng) - 0.6) * 30, hi = lo + u(rng) * (q % 3 ? 10 : 0.01);
+      std::int64_t want_first[2] = {e, e}, want_last[2] = {s - 1, s - 1};
+      Bounds want = Bounds::empty();
+      for (std::int64_t i = s; i < e; ++i) {
+        const bool in = ys[i] >= lo && ys[i] <= hi;
+        if (want_first[in] == e) want_first[in] = i;
+        want_last[in] = i;
+        want.add(xs[i], ys[i]);
+      }
+      for (int inside = 0; inside < 2; ++inside) {
+        EXPECT_EQ(p.first_y(s, e, lo, hi, inside), want_first[inside]) << n << " " << s << " " << e;
+        EXPECT_EQ(p.last_y(s, e, lo, hi, inside), want_last[inside]) << n << " " << s << " " << e;
+      }
+      const Bounds got = p.range(s, e);
+      EXPECT_EQ(std::memcmp(&got, &want, offsetof(Bounds, y_nan) + 1), 0) << s << " " << e;
+    }
+  }
+}
+
 TEST(Index, BoundsOfEmptyAndNaNNodes) {
   std::vector<double> xs = {kNaN, kNaN, 1, 2}, ys = {kNaN, 0, kNaN, 5};
   Pyramid p;

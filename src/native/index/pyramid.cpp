@@ -177,4 +177,116 @@ Stop Pyramid::refresh(std::int64_t start, std::int64_t stop, const Interrupt& ho
   return update(k0, ceil_div(stop, kLeaf), hook);
 }
 
+Node Pyramid::whole_at(std::int64_t i, std::int64_t e) const noexcept {
+  Node v{-1, 0};
+  for (int l = 0; l < levels_ && i % span(l) == 0; ++l) {
+    const Node u{l, i / span(l)};
+    if (u.k >= size_[l] || last(u) > e) break;
+    v = u;
+  }
+  return v;
+}
+
+Node Pyramid::whole_before(std::int64_t s, std::int64_t e) const noexcept {
+  Node v{-1, 0};
+  for (int l = 0; l < levels_; ++l) {
+    // The node holding e - 1 must end at e and start at or after s.
+    const Node u{l, (e - 1) / span(l)};
+    if (last(u) != e || first(u) < s) break;
+    v = u;
+  }
+  return v;
+}
+
+bool Pyramid::may_hold(const Bounds& b, double lo, double hi, bool inside) noexcept {
+  if (inside) return b.y_lo <= hi && b.y_hi >= lo;  // false when it has no y but NaN
+  return b.y_nan || b.y_lo < lo || b.y_hi > hi;
+}
+
+std::int64_t Pyramid::first_in(Node v, double lo, double hi, bool inside) const noexcept {
+  if (!may_hold(bounds(v), lo, hi, inside)) return -1;
+  if (v.level == 0) {
+    for (std::int64_t i = first(v); i < last(v); ++i) {
+      const double y = y_.at(i);
+      if ((y >= lo && y <= hi) == inside) return i;
+    }
+    return -1;
+  }
+  const std::int64_t c1 = std::min(size_[v.level - 1], (v.k + 1) * kFan);
+  for (std::int64_t c = v.k * kFan; c < c1; ++c) {
+    const std::int64_t i = first_in(Node{v.level - 1, c}, lo, hi, inside);
+    if (i >= 0) return i;
+  }
+  return -1;
+}
+
+std::int64_t Pyramid::last_in(Node v, double lo, double hi, bool inside) const noexcept {
+  if (!may_hold(bounds(v), lo, hi, inside)) return -1;
+  if (v.level == 0) {
+    for (std::int64_t i = last(v) - 1; i >= first(v); --i) {
+      const double y = y_.at(i);
+      if ((y >= lo && y <= hi) == inside) return i;
+    }
+    return -1;
+  }
+  const std::int64_t c1 = std::min(size_[v.level - 1], (v.k + 1) * kFan);
+  for (std::int64_t c = c1 - 1; c >= v.k * kFan; --c) {
+    const std::int64_t i = last_in(Node{v.level - 1, c}, lo, hi, inside);
+    if (i >= 0) return i;
+  }
+  return -1;
+}
+
+std::int64_t Pyramid::first_y(std::int64_t s, std::int64_t e, double lo, double hi,
+                              bool inside) const noexcept {
+  assert(0 <= s && s <= e && e <= n_);
+  for (std::int64_t i = s; i < e;) {
+    const Node v = whole_at(i, e);
+    if (v.level >= 0) {
+      const std::int64_t j = first_in(v, lo, hi, inside);
+      if (j >= 0) return j;
+      i = last(v);
+      continue;
+    }
+    const double y = y_.at(i);
+    if ((y >= lo && y <= hi) == inside) return i;
+    ++i;
+  }
+  return e;
+}
+
+std::int64_t Pyramid::last_y(std::int64_t s, std::int64_t e, double lo, double hi,
+                             bool inside) const noexcept {
+  assert(0 <= s && s <= e && e <= n_);
+  for (std::int64_t i = e; i > s;) {
+    const Node v = whole_before(s, i);
+    if (v.level >= 0) {
+      const std::int64_t j = last_in(v, lo, hi, inside);
+      if (j >= 0) return j;
+      i = first(v);
+      continue;
+    }
+    const double y = y_.at(i - 1);
+    if ((y >= lo && y <= hi) == inside) return i - 1;
+    --i;
+  }
+  return s - 1;
+}
+
+Bounds Pyramid::range(std::int64_t s, std::int64_t e) const noexcept {
+  assert(0 <= s && s <= e && e <= n_);
+  Bounds b = Bounds::empty();
+  for (std::int64_t i = s; i < e;) {
+    const Node v = whole_at(i, e);
+    if (v.level >= 0) {
+      b.add(bounds(v));
+      i = last(v);
+    } else {
+      b.add(x_.at(i), y_.at(i));
+      ++i;
+    }
+  }
+  return b;
+}
+
 }  // namespace skyloom::index

@@ -63,6 +63,17 @@ class Pyramid {
   }
   std::int64_t bytes() const noexcept { return static_cast<std::int64_t>(cap_bytes_); }
 
+  // The bounds of the points [s, e): the nodes that cover them whole, and the points of the
+  // leaves at either end.
+  Bounds range(std::int64_t s, std::int64_t e) const noexcept;
+  // The first (last) index in [s, e) whose y lies in [lo, hi], or whose y lies outside it or is
+  // NaN (inside: false); e (s - 1) when there is none. Nodes whose bounds rule that out are
+  // skipped whole.
+  std::int64_t first_y(std::int64_t s, std::int64_t e, double lo, double hi,
+                       bool inside) const noexcept;
+  std::int64_t last_y(std::int64_t s, std::int64_t e, double lo, double hi,
+                      bool inside) const noexcept;
+
   const Strided& x() const noexcept { return x_; }
   const Strided& y() const noexcept { return y_; }
 
@@ -72,6 +83,15 @@ class Pyramid {
   Stop update(std::int64_t k0, std::int64_t k1, const Interrupt& hook) noexcept;
   void leaf(std::int64_t k) noexcept;
   std::int64_t span(int level) const noexcept { return kLeaf << (4 * level); }
+  // The highest node that starts at i and ends by e (a whole node, the last one possibly
+  // short), or level -1 when i is not at a leaf's start or the leaf runs past e.
+  Node whole_at(std::int64_t i, std::int64_t e) const noexcept;
+  // The highest node that ends at e and starts at or after s, likewise.
+  Node whole_before(std::int64_t s, std::int64_t e) const noexcept;
+  // Whether node v may hold a y of the search, and the search within v.
+  static bool may_hold(const Bounds& b, double lo, double hi, bool inside) noexcept;
+  std::int64_t first_in(Node v, double lo, double hi, bool inside) const noexcept;
+  std::int64_t last_in(Node v, double lo, double hi, bool inside) const noexcept;
 
   Strided x_{}, y_{};
   std::int64_t n_ = 0;
