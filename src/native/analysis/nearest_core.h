@@ -134,7 +134,8 @@ inline double distance(double mx, double my, const Vertex& a, const Vertex& b) n
 
 // The segment a-b, skipped when either filter proves that it cannot beat the best so far; true
 // when the box test did.
-inline bool visit(double mx, double my, const Vertex& a, const Vertex& b, Best& best) noexcept {
+SKYLOOM_INLINE bool visit(double mx, double my, const Vertex& a, const Vertex& b,
+                          Best& best) noexcept {
   if (beyond(mx, my, a, b, best.bound)) {
     assert(!(distance(mx, my, a, b) < best.bd));  // the box is a proof
     return true;
