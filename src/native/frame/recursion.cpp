@@ -21,6 +21,8 @@ constexpr std::size_t kMargin = 64 * 1024;
 // each thread; 1 where the bounds can't be had, so that every level may start.
 thread_local std::uintptr_t t_floor = 0;
 
+// pthread_getattr_np and pthread_attr_getstack are in every glibc the wheels support (2.17 on,
+// libpthread's before 2.34): the wheels bind their oldest symbol versions.
 std::uintptr_t find_floor() noexcept {
 #if defined(__linux__)
   pthread_attr_t attr;

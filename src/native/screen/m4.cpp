@@ -1,6 +1,6 @@
 // The block kernels of the per-column extremes scan: run keys, extremes and searches over short
-// arrays of doubles. Built for AVX2 with a baseline fallback chosen at load time; every result
-// is the plain scalar loop's.
+// arrays of doubles. Built for AVX2 and for the baseline, the version chosen on first use; every
+// result is the plain scalar loop's.
 #include "screen/m4.h"
 
 #include <cmath>
@@ -154,8 +154,8 @@ inline std::int32_t first_where(const double* v, std::int32_t m, double lo, doub
 
 }  // namespace
 
-SKYLOOM_CLONES void column_keys(double* px, const double* py, std::int32_t m, double lo,
-                                double hi) noexcept {
+SKYLOOM_CLONES(column_keys)
+void column_keys_body(double* px, const double* py, std::int32_t m, double lo, double hi) noexcept {
   std::int32_t t = 0;
   const v4 zero = 0.0;
   for (; t + 4 <= m; t += 4) {
@@ -177,12 +177,14 @@ SKYLOOM_CLONES void column_keys(double* px, const double* py, std::int32_t m, do
   }
 }
 
-SKYLOOM_CLONES bool extremes(const double* v, std::int32_t m, double& mn, double& mx) noexcept {
+SKYLOOM_CLONES(extremes)
+bool extremes_body(const double* v, std::int32_t m, double& mn, double& mx) noexcept {
   return extremes_of(v, m, mn, mx);
 }
 
-SKYLOOM_CLONES bool chunk_extremes(const double* v, std::int32_t m, std::int32_t readable,
-                                   double* lo, double* hi, double& mn, double& mx) noexcept {
+SKYLOOM_CLONES(chunk_extremes)
+bool chunk_extremes_body(const double* v, std::int32_t m, std::int32_t readable, double* lo,
+                         double* hi, double& mn, double& mx) noexcept {
   bool ok = true;
   for (std::int32_t c = 0, j = 0; c < m; c += kChunk, ++j) {
     // The hardware's prefetch alone leaves a y-only scan about a sixth slower.
@@ -203,9 +205,9 @@ SKYLOOM_CLONES bool chunk_extremes(const double* v, std::int32_t m, std::int32_t
   return true;
 }
 
-SKYLOOM_CLONES std::int32_t cell_run(const double* x, const double* y, std::int32_t m, double lo,
-                                     double hi, double* chunk_lo, double* chunk_hi, double& mn,
-                                     double& mx) noexcept {
+SKYLOOM_CLONES(cell_run)
+std::int32_t cell_run_body(const double* x, const double* y, std::int32_t m, double lo, double hi,
+                           double* chunk_lo, double* chunk_hi, double& mn, double& mx) noexcept {
   constexpr double inf = std::numeric_limits<double>::infinity();
   mn = inf;
   mx = -inf;
@@ -223,17 +225,18 @@ SKYLOOM_CLONES std::int32_t cell_run(const double* x, const double* y, std::int3
   return t;
 }
 
-SKYLOOM_CLONES std::int32_t first_inside(const double* v, std::int32_t m, double lo,
-                                         double hi) noexcept {
+SKYLOOM_CLONES(first_inside)
+std::int32_t first_inside_body(const double* v, std::int32_t m, double lo, double hi) noexcept {
   return first_where<true>(v, m, lo, hi);
 }
 
-SKYLOOM_CLONES std::int32_t first_other(const double* v, std::int32_t m, double k) noexcept {
+SKYLOOM_CLONES(first_other)
+std::int32_t first_other_body(const double* v, std::int32_t m, double k) noexcept {
   return first_where<false>(v, m, k, k);
 }
 
-SKYLOOM_CLONES std::int32_t first_outside(const double* v, std::int32_t m, double lo,
-                                          double hi) noexcept {
+SKYLOOM_CLONES(first_outside)
+std::int32_t first_outside_body(const double* v, std::int32_t m, double lo, double hi) noexcept {
   return first_where<false>(v, m, lo, hi);
 }
 

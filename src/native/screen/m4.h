@@ -38,6 +38,7 @@
 
 #include "screen/data_to_screen.h"
 #include "screen/map_linear.h"
+#include "simd.h"
 
 namespace skyloom {
 
@@ -113,24 +114,30 @@ constexpr int kCooldown = 64;
 
 // Turns the pixel x of each of the m points into its run key in place: kLeft, kRight, the column
 // c(px), or NaN for a point kept alone. lo and hi are c(pl) and c(pl + pw).
-void column_keys(double* px, const double* py, std::int32_t m, double lo, double hi) noexcept;
+extern const simd::Entry<void(double* px, const double* py, std::int32_t m, double lo, double hi)>
+    column_keys;
 // The smallest and largest of v[0 .. m), m > 0; false (and mn, mx unspecified) if one is NaN.
-bool extremes(const double* v, std::int32_t m, double& mn, double& mx) noexcept;
+extern const simd::Entry<bool(const double* v, std::int32_t m, double& mn, double& mx)> extremes;
 // extremes() of v[0 .. m), m > 0, and of each chunk of kChunk values in lo[j] and hi[j]: where
 // to look for the first value beyond a bound without reading them all again. The values up to
 // v[readable - 1] (readable >= m) are prefetched as the scan nears them.
-bool chunk_extremes(const double* v, std::int32_t m, std::int32_t readable, double* lo, double* hi,
-                    double& mn, double& mx) noexcept;
+extern const simd::Entry<bool(const double* v, std::int32_t m, std::int32_t readable, double* lo,
+                              double* hi, double& mn, double& mx)>
+    chunk_extremes;
 // The length of the run of points from 0 with x in [lo, hi] and y not NaN (0 when the first
 // is not one); mn, mx, chunk_lo and chunk_hi as chunk_extremes() gives them for y over the run.
-std::int32_t cell_run(const double* x, const double* y, std::int32_t m, double lo, double hi,
-                      double* chunk_lo, double* chunk_hi, double& mn, double& mx) noexcept;
+extern const simd::Entry<std::int32_t(const double* x, const double* y, std::int32_t m, double lo,
+                                      double hi, double* chunk_lo, double* chunk_hi, double& mn,
+                                      double& mx)>
+    cell_run;
 // The first index t < m with lo <= v[t] <= hi, or m.
-std::int32_t first_inside(const double* v, std::int32_t m, double lo, double hi) noexcept;
+extern const simd::Entry<std::int32_t(const double* v, std::int32_t m, double lo, double hi)>
+    first_inside;
 // The first index t < m where v[t] differs from k (NaN differs from all), or m.
-std::int32_t first_other(const double* v, std::int32_t m, double k) noexcept;
+extern const simd::Entry<std::int32_t(const double* v, std::int32_t m, double k)> first_other;
 // The first index t < m where v[t] lies outside [lo, hi] (NaN lies outside), or m.
-std::int32_t first_outside(const double* v, std::int32_t m, double lo, double hi) noexcept;
+extern const simd::Entry<std::int32_t(const double* v, std::int32_t m, double lo, double hi)>
+    first_outside;
 
 // The total order of doubles (NaN excluded) as integers: adjacent doubles are adjacent keys.
 std::int64_t order_key(double v) noexcept;

@@ -1,8 +1,8 @@
 // Linear data-to-screen mapping on vectors of points. Every lane performs exactly the scalar
 // sequence (subtract, divide, multiply, add, then the two strict clamp tests), so the results are
 // those of data_to_screen bit for bit; the vectors only do several points at a time. Built for
-// AVX2 (no FMA: products and sums stay separate roundings) with a baseline fallback chosen at load
-// time.
+// AVX2 (no FMA: products and sums stay separate roundings) and for the baseline, the version
+// chosen on first use.
 #include "screen/map_linear.h"
 
 #include "screen/data_to_screen.h"
@@ -35,8 +35,9 @@ inline void map1(double x, double y, const LinearView& v, double& px, double& py
 
 }  // namespace
 
-SKYLOOM_CLONES void map_linear_interleaved(const double* x, const double* y, std::int32_t m,
-                                           const LinearView& v, double* out) noexcept {
+SKYLOOM_CLONES(map_linear_interleaved)
+void map_linear_interleaved_body(const double* x, const double* y, std::int32_t m,
+                                 const LinearView& v, double* out) noexcept {
   std::int32_t k = 0;
   for (; k + 4 <= m; k += 4) {
     F64x4 px, py;
@@ -47,8 +48,9 @@ SKYLOOM_CLONES void map_linear_interleaved(const double* x, const double* y, std
   for (; k < m; ++k) map1(x[k], y[k], v, out[2 * k], out[2 * k + 1]);
 }
 
-SKYLOOM_CLONES void map_linear_split(const double* x, const double* y, std::int32_t m,
-                                     const LinearView& v, double* px, double* py) noexcept {
+SKYLOOM_CLONES(map_linear_split)
+void map_linear_split_body(const double* x, const double* y, std::int32_t m, const LinearView& v,
+                           double* px, double* py) noexcept {
   std::int32_t k = 0;
   for (; k + 4 <= m; k += 4) {
     F64x4 a, b;

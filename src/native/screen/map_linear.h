@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "simd.h"
+
 namespace skyloom {
 
 // The view window and the plot rectangle that a mapping uses.
@@ -14,11 +16,13 @@ struct LinearView {
 
 // Maps the points (x[k], y[k]), k = 0 ... m - 1, and writes their pixel coordinates interleaved:
 // out[2k] = px, out[2k + 1] = py.
-void map_linear_interleaved(const double* x, const double* y, std::int32_t m, const LinearView& v,
-                            double* out) noexcept;
+extern const simd::Entry<void(const double* x, const double* y, std::int32_t m, const LinearView& v,
+                              double* out)>
+    map_linear_interleaved;
 
 // The same, writing px[k] and py[k].
-void map_linear_split(const double* x, const double* y, std::int32_t m, const LinearView& v,
-                      double* px, double* py) noexcept;
+extern const simd::Entry<void(const double* x, const double* y, std::int32_t m, const LinearView& v,
+                              double* px, double* py)>
+    map_linear_split;
 
 }  // namespace skyloom

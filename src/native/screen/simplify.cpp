@@ -17,9 +17,14 @@ using simd::I64x4;
 // the scalar operations in their order and keeps the first of its strictly greatest distances;
 // the lanes are merged at the end by the greatest distance and then the lowest index, which is
 // the scalar scan's choice. NaN distances never win in a lane, as in the scan.
-SKYLOOM_CLONES void farthest_on_chord(const double* px, const double* py, std::int32_t s,
-                                      std::int32_t e, double ax, double ay, double cx, double cy,
-                                      double L, double& best, std::int32_t& idx) noexcept {
+extern const simd::Entry<void(const double* px, const double* py, std::int32_t s, std::int32_t e,
+                              double ax, double ay, double cx, double cy, double L, double& best,
+                              std::int32_t& idx)>
+    farthest_on_chord;
+SKYLOOM_CLONES(farthest_on_chord)
+void farthest_on_chord_body(const double* px, const double* py, std::int32_t s, std::int32_t e,
+                            double ax, double ay, double cx, double cy, double L, double& best,
+                            std::int32_t& idx) noexcept {
   best = -1.0;
   idx = s + 1;
   std::int32_t j = s + 1;
