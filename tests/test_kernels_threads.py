@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 import skyloom.kernels as kernels
-from helpers import with_signal
+from helpers import refcount, with_signal
 
 N = 10**7
 VIEW = (0.0, float(N), -1.1, 2.2, 10.0, 300.0, 640.0, 280.0)
@@ -181,11 +181,11 @@ def test_signal_handler_exception_ends_a_long_buffer_call(name):
         fired.append(time.monotonic())
         raise Interrupted
 
-    refs = sys.getrefcount(x), sys.getrefcount(y)
+    refs = refcount(x), refcount(y)
     with pytest.raises(Interrupted):
         with_signal(lambda: LONG[name](x, y), handler, 0.05)
     assert time.monotonic() - fired[0] < 0.25
-    assert (sys.getrefcount(x), sys.getrefcount(y)) == refs
+    assert (refcount(x), refcount(y)) == refs
 
 
 @pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs setitimer")
