@@ -134,7 +134,6 @@ run_in_root() {
   for f in "$ca:etc/skyloom-ca.crt" /etc/resolv.conf:etc/resolv.conf /etc/hosts:etc/hosts; do
     cp -L "${f%%:*}" "$dir/${f#*:}.tmp$$" && mv -f "$dir/${f#*:}.tmp$$" "$dir/${f#*:}"
   done
-  mkdir -p "$dir$PROJECT"
 
   # pip inside talks to the public index only: the machine's local wheel directories and extra
   # indexes are not in the root.
@@ -158,6 +157,8 @@ run_in_root() {
     mount --rbind /dev "$dir/dev"
     mount -t tmpfs -o mode=1777,nosuid,nodev shm "$dir/dev/shm"
     mount -t tmpfs -o mode=1777,nosuid,nodev tmp "$dir/tmp"
+    # After /tmp: a clone under /tmp is bound inside the root'"'"'s fresh one.
+    mkdir -p "$dir$project"
     mount --bind "$project" "$dir$project"
     set +e
     chroot "$dir" /usr/bin/env -i --chdir="$cwd" "$@"
