@@ -147,8 +147,8 @@ run_in_root() {
     "${env[@]}"
   )
   local status=0
-  # Bash stays PID 1 of the namespace (it reaps orphans and forwards nothing): the command runs
-  # as its child, so signals and exit statuses behave as outside.
+  # Bash stays PID 1 of the namespace and reaps orphans; the command runs as its child, since a
+  # PID 1 ignores the signals it has no handler for and the command's would then behave otherwise.
   unshare --mount --pid --fork --kill-child --propagation private -- bash -c '
     set -e
     dir=$1 project=$2 cwd=$3
