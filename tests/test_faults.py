@@ -11,7 +11,7 @@ import pytest
 import numpy as np
 import skyloom._cy_utils as cy
 import skyloom.kernels as kernels
-from helpers import Box, IntLike
+from helpers import Box, IntLike, refcount
 
 _testcapi = pytest.importorskip("_testcapi")
 
@@ -121,11 +121,11 @@ def check(fn, args, kwargs=None, held=()):
             for o in list(args) + list(kwargs.values()) + list(held)
             if not isinstance(o, int) and o is not None
         ]
-        refs = [sys.getrefcount(o) for o in objects]
+        refs = [refcount(o) for o in objects]
         blocks = sys.getallocatedblocks()
         attempts = sum([sweep(call, expected) for _ in range(SWEEPS)])
         grown = sys.getallocatedblocks() - blocks
-        assert [sys.getrefcount(o) for o in objects] == refs
+        assert [refcount(o) for o in objects] == refs
         assert grown < SWEEPS
     finally:
         gc.enable()

@@ -5,13 +5,12 @@ import gc
 import math
 import pickle
 import signal
-import sys
 import time
 
 import pytest
 
 import skyloom._cy_utils as cy
-from helpers import assert_entry, with_signal
+from helpers import assert_entry, refcount, with_signal
 
 pytestmark = pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs setitimer")
 
@@ -102,11 +101,11 @@ def test_handler_exception_ends_the_call(case):
         fired.append(time.monotonic())
         raise Interrupted
 
-    held = sys.getrefcount(xs), sys.getrefcount(ys)
+    held = refcount(xs), refcount(ys)
     with pytest.raises(Interrupted) as excinfo:
         with_signal(lambda: fn(xs, ys), handler, delay)
     assert time.monotonic() - fired[0] < 0.25
     assert_entry(excinfo, case.split()[0], line)
     del excinfo  # its traceback holds the test's own frames
     gc.collect()
-    assert (sys.getrefcount(xs), sys.getrefcount(ys)) == held
+    assert (refcount(xs), refcount(ys)) == held

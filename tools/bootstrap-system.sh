@@ -6,8 +6,11 @@
 #   fuzz      clang with its libFuzzer runtime
 #   valgrind  valgrind
 #   format    clang-format
+#   root-sid       a Debian unstable root with CPython 3.14 and 3.15 (debootstrap; tools/roots.sh)
+#   root-bullseye  a Debian 11 root: glibc 2.31 and its own CPython 3.9
 #   all       every group (the default)
-# Quiet and idempotent: apt runs only when a package is missing, with one `apt-get update`.
+# Quiet and idempotent: apt runs only when a package is missing, with one `apt-get update`; a
+# root is made only when it is missing or its package list changed (tools/roots.sh lists them).
 set -euo pipefail
 
 declare -A GROUP=(
@@ -18,15 +21,21 @@ declare -A GROUP=(
   [valgrind]="valgrind"
   [format]="clang-format"
 )
+# The roots' own packages are listed in tools/roots.sh; here only what makes them.
+read -r -a ROOTS <<<"$("$(dirname "$0")/roots.sh" names)"
+for r in "${ROOTS[@]}"; do GROUP[root-$r]="debootstrap"; done
 
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(all)
 wanted=()
+roots=()
 for g in "${groups[@]}"; do
   if [ "$g" = all ]; then
     wanted+=(${GROUP[*]})
+    roots+=("${ROOTS[@]}")
   elif [ -n "${GROUP[$g]:-}" ]; then
     wanted+=(${GROUP[$g]})
+    [[ $g != root-* ]] || roots+=("${g#root-}")
   else
     echo "bootstrap-system: unknown group '$g' (known: ${!GROUP[*]} all)" >&2
     exit 2
@@ -37,13 +46,14 @@ missing=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if [ "$(id -u)" != 0 ]; then
-  echo "bootstrap-system: missing ${missing[*]}; run as root: apt-get install ${missing[*]}" >&2
-  exit 1
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" != 0 ]; then
+    echo "bootstrap-system: missing ${missing[*]}; run as root: apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "bootstrap-system: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-echo "bootstrap-system: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+[ ${#roots[@]} -eq 0 ] || "$(dirname "$0")/roots.sh" make "${roots[@]}"

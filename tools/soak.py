@@ -17,7 +17,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.p
 
 import skyloom._cy_utils as cy  # noqa: E402
 import skyloom.kernels as k  # noqa: E402
-from helpers import Box, Shrinks  # noqa: E402
+from helpers import Box, Shrinks, refcount  # noqa: E402
 
 VIEW = (0.0, 4.0, -1.0, 2.0, 10.0, 300.0, 640.0, 280.0)
 
@@ -134,7 +134,7 @@ def main():
     held = data + [o for lst in data for o in lst[:12] if o is not None and not isinstance(o, int)]
     run(calls, 20 * len(calls))  # warm: caches of traceback entries, free lists
     gc.collect()
-    refs = [sys.getrefcount(o) for o in held]
+    refs = [refcount(o) for o in held]
     blocks0, rss0 = sys.getallocatedblocks(), rss_kib()
     print("soak: %d calls of %d kinds; start: %d blocks, %d KiB resident"
           % (args.calls, len(calls), blocks0, rss0))
@@ -152,7 +152,7 @@ def main():
               % (done, time.perf_counter() - start, last[0] - blocks0, last[1] - rss0))
     # From the first tenth (which still fills caches) to the last.
     blocks, rss = last[0] - first[0], last[1] - first[1]
-    now = [sys.getrefcount(o) for o in held]
+    now = [refcount(o) for o in held]
     moved = [(i, r, c) for i, (r, c) in enumerate(zip(refs, now)) if r != c]
     # Flat: a path that leaks a block per call shows as tens of thousands of blocks; the odd
     # block is the loop's own.
