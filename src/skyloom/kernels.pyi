@@ -375,7 +375,7 @@ class SeriesIndex:
         MemoryError: no memory for the bounds.
     """
 
-    def __init__(self, xs: _Buffer, ys: _Buffer, *, n: SupportsIndex | None = None) -> None: ...
+    def __new__(cls, xs: _Buffer, ys: _Buffer, *, n: SupportsIndex | None = None) -> SeriesIndex: ...
     @property
     def n(self) -> int:
         """The number of points indexed."""
