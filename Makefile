@@ -67,7 +67,7 @@ test-asan: $(NOX)
 # FUZZ_SECONDS seconds, starting from the kept corpus in fuzz/corpus/<target>; new inputs go to
 # build/fuzz/corpus/<target> (merge the ones worth keeping into fuzz/corpus with -merge=1).
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := data_to_screen simplify polyfit nearest m4
+FUZZ_TARGETS := data_to_screen simplify polyfit nearest m4 index
 BUILD_FUZZ := build/fuzz
 fuzz:
 	$(BOOTSTRAP) fuzz

@@ -706,21 +706,29 @@ inline double near_value(Input& in, double prev, double query) {
   }
 }
 
-inline std::string check_nearest(const std::uint8_t* data, std::size_t size, NearestReach* reach) {
-  Input in(data, size);
-  const std::uint8_t mode = in.byte();
+// The view and cursor of a nearest-point check: log axes by the mode's bits 0 and 1; mostly
+// pixels = data (py = 0 - (y - 0) / 1 * -1), so that the bytes place the pixels, with mode & 4
+// any numbers.
+inline Mapping near_view(Input& in, std::uint8_t mode, double& mx, double& my) noexcept {
   Mapping map{};
   map.lx = mode & 1;
   map.ly = (mode >> 1) & 1;
-  // Mostly pixels = data (py = 0 - (y - 0) / 1 * -1), so that the bytes place the pixels.
   map.w = {0, 1, 0, 1, 0, 0, 1, -1};
   if (mode & 4) {
     for (double* w :
          {&map.w.x0, &map.w.dx, &map.w.y0, &map.w.dy, &map.w.pl, &map.w.pb, &map.w.pw, &map.w.ph})
       *w = in.number();
   }
-  const double mx = near_value(in, 0.0, 0.0);
-  const double my = near_value(in, mx, 0.0);
+  mx = near_value(in, 0.0, 0.0);
+  my = near_value(in, mx, 0.0);
+  return map;
+}
+
+inline std::string check_nearest(const std::uint8_t* data, std::size_t size, NearestReach* reach) {
+  Input in(data, size);
+  const std::uint8_t mode = in.byte();
+  double mx, my;
+  const Mapping map = near_view(in, mode, mx, my);
   std::vector<double> xs, ys;
   double x = mx, y = my;
   while (!in.empty() && xs.size() < 256) {

@@ -1,6 +1,7 @@
-// A libFuzzer entry for one of the checks in checks.h, chosen at compile time.
+// A libFuzzer entry for one of the checks in checks.h and check_index.h, chosen at compile time.
 #include <cstdio>
 
+#include "check_index.h"
 #include "checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "fuzz/check_index.h"
 #include "fuzz/checks.h"
 
 namespace skyloom::fuzz {
@@ -48,6 +49,9 @@ TEST(FuzzCorpus, Nearest) {
 }
 TEST(FuzzCorpus, M4) {
   replay("m4", check_m4);
+}
+TEST(FuzzCorpus, Index) {
+  replay("index", check_index);
 }
 
 // The nearest-point corpus keeps an input for each case where a wrong filter would show.

@@ -49,8 +49,9 @@ PixelSpan pixel_span(double v_lo, double v_hi, bool nan, int log, Map map) noexc
     if (nan) a_lo = kLogFloor;  // NaN takes the floor's axis value, as a non-positive value does
     if (!any && !nan) return {1, 0};
     if (!any) a_hi = kLogFloor;
-    if (a_lo != kLogFloor) a_lo -= std::fabs(a_lo) * kWiden + 0x1p-1000;
-    if (a_hi != kLogFloor) a_hi += std::fabs(a_hi) * kWiden + 0x1p-1000;
+    // log10 is exact at the floor and at infinity (widening infinity would make NaN).
+    if (a_lo != kLogFloor && std::isfinite(a_lo)) a_lo -= std::fabs(a_lo) * kWiden + 0x1p-1000;
+    if (a_hi != kLogFloor && std::isfinite(a_hi)) a_hi += std::fabs(a_hi) * kWiden + 0x1p-1000;
   } else if (!any) {
     return {1, 0};  // NaN maps to NaN, which never makes a winning segment
   }
@@ -171,10 +172,12 @@ class NearestQuery {
     return nearest::box_beyond(b[0], b[1], b[2], b[3], mx_, my_, bound);
   }
 
+  // Boxes are looked at only when pruning: in a view that is not regular a node's bounds need
+  // not map to the box of its pixels (a zero span maps y0 itself to NaN, the rest to +-1e6).
   void visit(Node v) noexcept {
     if (stopped_) return;
-    double b[4];
-    if (!box(v, b)) return;  // every segment has a NaN pixel: none can win
+    double b[4] = {};
+    if (prune_ && !box(v, b)) return;  // every segment has a NaN pixel: none can win
     if (ruled_out(v, b)) return;
     if (v.level == 0) return scan(v.k);
     // Children nearest first, so that the best tightens early.
@@ -187,14 +190,16 @@ class NearestQuery {
     const std::int64_t k1 = std::min(p_.nodes(below.level), (v.k + 1) * kFan);
     for (std::int64_t k = v.k * kFan; k < k1; ++k) {
       double cb[4];
+      if (!prune_) {
+        c[m++] = Child{0, k};
+        continue;
+      }
       if (!box(Node{below.level, k}, cb)) continue;
       const double gx = std::max({cb[0] - mx_, mx_ - cb[1], 0.0});
       const double gy = std::max({cb[2] - my_, my_ - cb[3], 0.0});
       c[m++] = Child{gx * gx + gy * gy, k};
     }
-    if (prune_) {
-      std::stable_sort(c, c + m, [](const Child& a, const Child& q) { return a.d2 < q.d2; });
-    }
+    std::stable_sort(c, c + m, [](const Child& a, const Child& q) { return a.d2 < q.d2; });
     for (int j = 0; j < m; ++j) visit(Node{below.level, c[j].k});
   }
 

@@ -200,7 +200,8 @@ Node Pyramid::whole_before(std::int64_t s, std::int64_t e) const noexcept {
 
 bool Pyramid::may_hold(const Bounds& b, double lo, double hi, bool inside) noexcept {
   if (inside) return b.y_lo <= hi && b.y_hi >= lo;  // false when it has no y but NaN
-  return b.y_nan || b.y_lo < lo || b.y_hi > hi;
+  // Written as the negation of the point test, so that a NaN bound puts every y outside.
+  return b.y_nan || !(lo <= b.y_lo && b.y_hi <= hi);
 }
 
 std::int64_t Pyramid::first_in(Node v, double lo, double hi, bool inside) const noexcept {
