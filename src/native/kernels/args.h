@@ -3,6 +3,9 @@
 // No Python code runs while binding: keyword names are compared by their characters.
 #pragma once
 
+#include <array>
+#include <cstddef>
+
 #include "frame/pyref.h"
 #include "screen/mapping.h"
 
@@ -13,11 +16,67 @@ struct Signature {
   const char* const* params;  // positional-or-keyword names, then keyword-only ones
   int npositional;
   int nkeyword_only;
-  int count() const noexcept { return npositional + nkeyword_only; }
+  constexpr int count() const noexcept { return npositional + nkeyword_only; }
 };
 
 // The most parameters any function has.
 constexpr int kMaxArgs = 15;
+
+// A function's docstring with its text signature, made at compile time from its Signature so
+// that the two cannot drift apart: "name($module, /, a, b, *, flag=False)\n--\n\nsummary".
+// Keyword-only parameters are flags that default to False. Owner is "$module" or "$self".
+namespace doc {
+
+constexpr std::size_t length(const char* s) noexcept {
+  std::size_t n = 0;
+  while (s[n] != '\0') ++n;
+  return n;
+}
+
+// Writes the docstring into out (nullptr: only counts) and returns its length.
+constexpr std::size_t write(const Signature& sig, const char* owner, const char* summary,
+                            char* out) noexcept {
+  std::size_t n = 0;
+  auto put = [&](const char* s) {
+    for (std::size_t i = 0; s[i] != '\0'; ++i, ++n)
+      if (out != nullptr) out[n] = s[i];
+  };
+  put(sig.name);
+  put("(");
+  put(owner);
+  put(", /");
+  for (int i = 0; i < sig.count(); ++i) {
+    put(i == sig.npositional ? ", *, " : ", ");
+    put(sig.params[i]);
+    if (i >= sig.npositional) put("=False");
+  }
+  put(")\n--\n\n");
+  put(summary);
+  return n;
+}
+
+template <const Signature& S, const char* Owner, const char* Summary>
+struct Doc {
+  static constexpr std::size_t kSize = write(S, Owner, Summary, nullptr) + 1;
+  static constexpr std::array<char, kSize> make() noexcept {
+    std::array<char, kSize> a{};
+    write(S, Owner, Summary, a.data());
+    return a;
+  }
+  static constexpr std::array<char, kSize> text = make();
+};
+
+inline constexpr char kModule[] = "$module";
+inline constexpr char kSelf[] = "$self";
+
+}  // namespace doc
+
+// A method table entry for a vectorcall function of these modules.
+#define SKYLOOM_METHOD(name, doc)                                                \
+  {                                                                              \
+#name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)()>(name)), \
+        METH_FASTCALL | METH_KEYWORDS, doc                                       \
+  }
 
 // Binds a vectorcall's arguments to out[0 ... count - 1] (borrowed; nullptr for an optional
 // keyword-only parameter not given). False with TypeError set on a wrong count or name.

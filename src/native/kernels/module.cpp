@@ -217,29 +217,25 @@ PyObject* polyfit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
   return list.release();
 }
 
-#define METHOD(name, doc)                                                        \
-  {                                                                              \
-#name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)()>(name)), \
-        METH_FASTCALL | METH_KEYWORDS, doc                                       \
-  }
+constexpr char kDecimatedDoc[] = "A long series strided to at most max_pts screen points.";
+constexpr char kCurveDoc[] =
+    "A sampled curve with gaps to a simplified, gap-separated screen polyline.";
+constexpr char kNearestDoc[] = "The point of the drawn series nearest to the pixel (mx, my).";
+constexpr char kTrapezoidDoc[] =
+    "The trapezoid integral of the series over the x window [x_lo, x_hi].";
+constexpr char kPolyfitDoc[] =
+    "The least-squares polynomial of degree deg (at most 9), highest power first.";
+
+template <const Signature& S, const char* Summary>
+constexpr const char* doc_of = doc::Doc<S, doc::kModule, Summary>::text.data();
 
 PyMethodDef kernel_methods[] = {
-    METHOD(decimated_to_screen,
-           "decimated_to_screen($module, /, xs, ys, max_pts, x0, dx, y0, dy, pl, pb, pw, ph, lx, "
-           "ly)\n--\n\nA long series strided to at most max_pts screen points."),
-    METHOD(fn_to_screen,
-           "fn_to_screen($module, /, xs, ys, x0, dx, y0, dy, pl, pb, pw, ph)\n--\n\n"
-           "A sampled curve with gaps to a simplified, gap-separated screen polyline."),
-    METHOD(nearest_on_segments,
-           "nearest_on_segments($module, /, mx, my, xs, ys, x0, dx, y0, dy, pl, pb, pw, ph, lx, "
-           "ly)\n--\n\nThe point of the drawn series nearest to the pixel (mx, my)."),
-    METHOD(trapezoid_integral,
-           "trapezoid_integral($module, /, xs, ys, x_lo, x_hi)\n--\n\n"
-           "The trapezoid integral of the series over the x window [x_lo, x_hi]."),
-    METHOD(polyfit,
-           "polyfit($module, /, xn, yn, deg)\n--\n\n"
-           "The least-squares polynomial of degree deg (at most 9), highest power first."),
-    METHOD(m4_to_screen, m4_to_screen_doc),
+    SKYLOOM_METHOD(decimated_to_screen, (doc_of<kDecimated, kDecimatedDoc>)),
+    SKYLOOM_METHOD(fn_to_screen, (doc_of<kCurve, kCurveDoc>)),
+    SKYLOOM_METHOD(nearest_on_segments, (doc_of<kNearest, kNearestDoc>)),
+    SKYLOOM_METHOD(trapezoid_integral, (doc_of<kTrapezoid, kTrapezoidDoc>)),
+    SKYLOOM_METHOD(polyfit, (doc_of<kPolyfit, kPolyfitDoc>)),
+    SKYLOOM_METHOD(m4_to_screen, m4_to_screen_doc),
     {nullptr, nullptr, 0, nullptr},
 };
 

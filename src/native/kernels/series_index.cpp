@@ -214,21 +214,15 @@ PyObject* get_nbytes(PyObject* self, void*) noexcept {
   return PyLong_FromLongLong(of(self).pyramid.bytes());
 }
 
-#define METHOD(name, doc)                                                        \
-  {                                                                              \
-#name, reinterpret_cast < PyCFunction>(reinterpret_cast <void (*)()>(name)), \
-        METH_FASTCALL | METH_KEYWORDS, doc                                       \
-  }
+constexpr char kNearestDoc[] =
+    "What kernels.nearest_on_segments gives for the indexed points, bit for bit.";
+constexpr char kExtendDoc[] = "The buffers' first n points are indexed: they grew in place.";
+constexpr char kRefreshDoc[] = "The points [start, stop) changed in place.";
 
 PyMethodDef kMethods[] = {
-    METHOD(nearest_on_segments,
-           "nearest_on_segments($self, /, mx, my, x0, dx, y0, dy, pl, pb, pw, ph, lx, ly)\n--\n\n"
-           "What kernels.nearest_on_segments gives for the indexed points, bit for bit."),
-    METHOD(extend,
-           "extend($self, /, n)\n--\n\nThe buffers' first n points are indexed: they grew in "
-           "place."),
-    METHOD(refresh,
-           "refresh($self, /, start, stop)\n--\n\nThe points [start, stop) changed in place."),
+    SKYLOOM_METHOD(nearest_on_segments, (doc::Doc<kNearest, doc::kSelf, kNearestDoc>::text.data())),
+    SKYLOOM_METHOD(extend, (doc::Doc<kExtend, doc::kSelf, kExtendDoc>::text.data())),
+    SKYLOOM_METHOD(refresh, (doc::Doc<kRefresh, doc::kSelf, kRefreshDoc>::text.data())),
     {nullptr, nullptr, 0, nullptr},
 };
 
