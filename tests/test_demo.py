@@ -25,7 +25,7 @@ FUNCTIONS = [
 
 def run(tmp_path, n):
     out = io.StringIO()
-    path = demo.main(["--n", str(n), "--out", str(tmp_path / "d.svg")], out=out)
+    path = demo.main(["--n", str(n), "--out", str(tmp_path / "d.svg"), "--index-n", str(3 * n)], out=out)
     return ET.parse(path).getroot(), out.getvalue()
 
 
@@ -191,12 +191,18 @@ def test_terminal_report(drawn):
         for line in lines
         if line.split()[:1] and line.split()[0] in FUNCTIONS
     )
+    # The series index readout: its series, build, hover against the full scan, redraw.
+    at = lines.index(next(line for line in lines if line.startswith("series index: ")))
+    assert "{:,} float64 points".format(3 * n) in lines[at]
+    assert lines[at + 1].startswith("  built in ")
+    assert lines[at + 2].startswith("  hover: ") and lines[at + 2].endswith("the same results")
+    assert lines[at + 3].startswith("  redraw: ")
     assert "Picture: " in lines[-1] and lines[-1].split("Picture: ")[1].split(" (")[0].endswith("d.svg")
 
 
 def test_default_path_and_module_entry(tmp_path):
     done = subprocess.run(
-        [sys.executable, "-m", "skyloom.demo", "--n", "500"],
+        [sys.executable, "-m", "skyloom.demo", "--n", "500", "--index-n", "0"],
         cwd=str(tmp_path),
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,

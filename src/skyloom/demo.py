@@ -1,13 +1,15 @@
 """Draw one SVG picture with the five functions of skyloom._cy_utils and skyloom.kernels.m4_to_screen.
 
-    python -m skyloom.demo [--out skyloom-demo.svg] [--n 1000000] [--seed 1]
+    python -m skyloom.demo [--out skyloom-demo.svg] [--n 1000000] [--seed 1] [--index-n 100000000]
 
 The demo plays the part of a plotting package: every coordinate of a drawn series (lines, dots,
 markers, the shaded area) is a pixel position returned by the native modules; the demo's own code
 only lays out the panels and computes the axes and their ticks. The long series are drawn with the
 per-column extremes of m4_to_screen, and one panel shows what plain striding loses on a spiky
 series. It prints each call it makes,
-with the points that went in and came out and the time the call took.
+with the points that went in and came out and the time the call took. Last, a series of 10^8
+points in a memory-mapped file is hit-tested through a series index and by the full scan, with
+the times of both.
 """
 
 import argparse
@@ -653,6 +655,92 @@ def spikes_panel(log, n, rnd):
     return (p, linear_ticks(p.x0, p.dx, 8), linear_ticks(p.y0, p.dy), "sample", "value", ())
 
 
+# ----------------------------------------------------------------------------------------------
+# The series index on a series too long to scan on every mouse move
+
+
+def index_readout(n, seed, out):
+    """A random walk of n float64 points in a memory-mapped file, hit-tested through a
+    kernels.SeriesIndex and by the full scan, with the times of both (needs numpy)."""
+    try:
+        import numpy as np
+    except ImportError:
+        print("series index: skipped (numpy is not installed)", file=out)
+        return
+    import tempfile
+
+    rng = np.random.default_rng(seed)
+    view = (0.0, float(n), 0.0, 1.0, 0.0, 246.0, 322.0, 246.0, 0, 0)
+    # A file in memory where the system has such a place: the readout is about queries, and
+    # writing gigabytes to a disk would take most of its time.
+    shm = "/dev/shm" if os.access("/dev/shm", os.W_OK) else None
+    with tempfile.TemporaryDirectory(dir=shm) as tmp:
+        path = os.path.join(tmp, "walk.f8")
+        t0 = time.perf_counter()
+        xy = np.memmap(path, np.float64, "w+", shape=(2, n))
+        xy[0] = np.arange(n, dtype=np.float64)
+        for s in range(0, n, 1 << 24):  # in slices: the steps of 10^8 points would take 800 MB
+            e = min(n, s + (1 << 24))
+            xy[1, s:e] = np.cumsum(rng.random(e - s) - 0.5) + (xy[1, s - 1] if s else 0.0)
+        xy.flush()
+        written = time.perf_counter() - t0
+        x, y = xy[0], xy[1]
+        lo, hi = float(y.min()), float(y.max())
+        view = (0.0, float(n), lo, (hi - lo) or 1.0) + view[4:]
+        print(
+            "series index: a random walk of {:,} float64 points in a memory-mapped file "
+            "({:.1f} GB, written in {:.1f} s)".format(n, 16 * n / 1e9, written),
+            file=out,
+        )
+        t0 = time.perf_counter()
+        index = kernels.SeriesIndex(x, y)
+        built = time.perf_counter() - t0
+        print(
+            "  built in {:.1f} ms, bounds {:,} bytes ({:.2f} % of the data)".format(
+                built * 1e3, index.nbytes, 100.0 * index.nbytes / (16 * n)
+            ),
+            file=out,
+        )
+        # Cursors near the curve, as a mouse over the plot would be.
+        cursors = []
+        for i in rng.integers(0, n, size=200):
+            py = 246.0 - (float(y[i]) - lo) / ((hi - lo) or 1.0) * 246.0
+            cursors.append((float(i) / n * 322.0, py + float(rng.normal(0, 8))))
+        times, same = [], True
+        for mx, my in cursors:
+            t0 = time.perf_counter()
+            hit = index.nearest_on_segments(mx, my, *view)
+            times.append(time.perf_counter() - t0)
+        scans = []
+        for mx, my in cursors[:3]:
+            t0 = time.perf_counter()
+            want = kernels.nearest_on_segments(mx, my, x, y, *view)
+            scans.append(time.perf_counter() - t0)
+            same = same and want == index.nearest_on_segments(mx, my, *view)
+        times.sort()
+        scan = sorted(scans)[len(scans) // 2]
+        median = times[len(times) // 2]
+        print(
+            "  hover: nearest_on_segments through the index {:.1f} us median, {:.1f} us at most "
+            "(200 cursors); the full scan {:.1f} ms: {:,.0f}x faster, {}".format(
+                median * 1e6,
+                times[-1] * 1e6,
+                scan * 1e3,
+                scan / median,
+                "the same results" if same else "DIFFERENT RESULTS",
+            ),
+            file=out,
+        )
+        t0 = time.perf_counter()
+        kernels.m4_to_screen(x, y, *view, x_sorted=True)
+        print(
+            "  redraw: m4_to_screen with x_sorted=True over the whole view {:.1f} ms "
+            "(through the index: not built yet)".format((time.perf_counter() - t0) * 1e3),
+            file=out,
+        )
+        del index, x, y, xy
+
+
 def render(panels, n, seconds):
     head = [
         '<?xml version="1.0" encoding="UTF-8"?>',
@@ -699,9 +787,18 @@ def main(argv=None, out=None):
     )
     ap.add_argument("--n", type=int, default=10**6, help="points in the random walk (default: %(default)s)")
     ap.add_argument("--seed", type=int, default=1, help="seed of the random data (default: %(default)s)")
+    ap.add_argument(
+        "--index-n",
+        type=int,
+        default=10**8,
+        help="points of the memory-mapped series hit-tested through the series index "
+        "(default: %(default)s; 0: none)",
+    )
     args = ap.parse_args(argv)
     if args.n < 10:
         ap.error("--n must be at least 10")
+    if args.index_n < 0:
+        ap.error("--index-n must not be negative")
 
     try:
         # Opened first: a path that cannot be written is reported before any work.
@@ -727,6 +824,8 @@ def main(argv=None, out=None):
     except OSError as e:
         ap.exit(1, "%s: cannot write %s: %s\n" % (ap.prog, args.out, e.strerror or e))
     path = os.path.abspath(args.out)
+    if args.index_n:
+        index_readout(args.index_n, args.seed, out)
     print(
         "%d calls, %.1f ms in the module. Picture: %s (open it in a web browser)"
         % (len(log.rows), seconds * 1e3, path),
