@@ -1,6 +1,10 @@
 """The series that the pixel tests draw, each with a view that fits its y range into an image of
-a given height, and zoomed variants of those views."""
+a given height, and zoomed variants of those views; every point of a series and the kept
+points of the snapped per-column extremes, at their pixel centres."""
 import math
+
+from m4_model import floor, m4_model
+from surface import to_screen
 
 
 def walk(n, rng, scale=1.0):
@@ -69,3 +73,19 @@ CASES = [
     ("n = 1", None),
     ("n = 2", None),
 ]
+
+
+def kept_points(xs, ys, view, snap=True):
+    """What the decimation keeps, as (px, py) pairs (at pixel centres with snap). The model
+    stands in for kernels.m4_to_screen(..., snap=True) until the module has it."""
+    return m4_model(xs, ys, *view, snap=snap)
+
+
+def all_points(xs, ys, view, snap=True):
+    """Every point of the series (at its pixel's centre with snap): the drawing that the kept
+    points must match."""
+    out = []
+    for x, y in zip(xs, ys):
+        px, py = to_screen(x, y, *view)
+        out.append((floor(px) + 0.5, floor(py) + 0.5) if snap else (px, py))
+    return out

@@ -2,6 +2,7 @@
 (0 background, 255 full), so that two drawings can be compared pixel by pixel. Each renderer is
 imported when first used; RENDERERS names them with their settings, and unavailable() says why
 one cannot be had here."""
+import math
 import os
 
 # Renderer name -> (package that draws, settings in words). The settings are those the pixel
@@ -48,6 +49,22 @@ def draw(name, points, width, height):
     """The polyline through `points` ((px, py) pairs, y down) drawn by renderer `name` on a
     width x height image: a height x width uint8 array of coverage."""
     return _DRAW[name.split("-")[0]](name, list(points), width, height)
+
+
+def compare(name, full, kept, pl, pw, height):
+    """(differing pixels, largest grey-level difference) between the drawings of two point lists
+    by renderer `name`, in the plot's columns floor(pl) .. floor(pl + pw)."""
+    lo, hi = math.floor(pl), math.floor(pl + pw)
+    # Pillow truncates toward zero (x in [-1, 0) lands in column 0), and cairo's aliased fill of
+    # an outline cut at the image's left edge lights column 0 where no stroke is: both draw with
+    # the plot's columns one pixel in from that edge, which a whole-pixel shift leaves as they are.
+    shift = 1 if name in ("pillow", "cairo") else 0
+    width = hi + 3 + shift
+    a, b = (draw(name, [(x + shift, y) for x, y in pts], width, height) for pts in (full, kept))
+    a = a[:, max(lo + shift, 0):hi + 1 + shift].astype(int)
+    b = b[:, max(lo + shift, 0):hi + 1 + shift].astype(int)
+    d = abs(a - b)
+    return int((d > 0).sum()), int(d.max()) if d.size else 0
 
 
 def _pillow(name, points, width, height):

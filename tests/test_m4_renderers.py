@@ -3,14 +3,13 @@ point of a series and the kept points, each at its pixel's centre, drawn as one 
 renderer of raster.RENDERERS, must give the same pixels inside the plot's columns. Exact for the
 aliased renderers but Qt and for antialiased Agg; for the others the residual is measured here
 and must not grow (RESIDUAL says why each one has one)."""
+import math
 import random
 
 import pytest
 
 import raster
-from m4_model import floor, m4_model
-from pictures import CASES, series, zoom
-from surface import to_screen
+from pictures import CASES, all_points, kept_points, series, zoom
 
 H = 256  # image height; every view maps its data within rows 10 .. H - 10
 
@@ -70,35 +69,6 @@ EXTRA_CASES = [
 ]
 
 
-def kept_points(xs, ys, view):
-    """What the decimation keeps with snap=True, as (px, py) pairs at pixel centres."""
-    return m4_model(xs, ys, *view, snap=True)
-
-
-def all_points(xs, ys, view):
-    """Every point of the series at its pixel's centre: the drawing the kept points must match."""
-    out = []
-    for x, y in zip(xs, ys):
-        px, py = to_screen(x, y, *view)
-        out.append((floor(px) + 0.5, floor(py) + 0.5))
-    return out
-
-
-def compare(name, full, kept, pl, pw):
-    """(differing pixels, largest grey-level difference) in the plot's columns."""
-    lo, hi = int(floor(pl)), int(floor(pl + pw))
-    # Pillow truncates toward zero (x in [-1, 0) lands in column 0), and cairo's aliased fill of
-    # an outline cut at the image's left edge lights column 0 where no stroke is: both draw with
-    # the plot's columns one pixel in from that edge, which a whole-pixel shift leaves as they are.
-    shift = 1 if name in ("pillow", "cairo") else 0
-    width = hi + 3 + shift
-    a, b = (raster.draw(name, [(x + shift, y) for x, y in pts], width, H) for pts in (full, kept))
-    a = a[:, max(lo + shift, 0):hi + 1 + shift].astype(int)
-    b = b[:, max(lo + shift, 0):hi + 1 + shift].astype(int)
-    d = abs(a - b)
-    return int((d > 0).sum()), int(d.max()) if d.size else 0
-
-
 @pytest.fixture(scope="module", params=sorted(raster.RENDERERS))
 def renderer(request):
     why = raster.unavailable(request.param)
@@ -108,7 +78,7 @@ def renderer(request):
 
 
 def check(name, case, full, kept, pl, pw):
-    got = compare(name, full, kept, pl, pw)
+    got = raster.compare(name, full, kept, pl, pw, H)
     allowed = RESIDUAL.get(name, {}).get(case, (0, 0))
     print("%s %s: %d kept of %d; %d pixels differ, by up to %d" % (
         name, case, len(kept), len(full), *got))
@@ -145,7 +115,7 @@ def test_kept_points_of_short_paths(renderer):
     bad = []
     for k, (xs, ys, view) in enumerate(small_paths(300, renderer)):
         full, kept = all_points(xs, ys, view), kept_points(xs, ys, view)
-        got = compare(renderer, full, kept, view[4], view[6])
+        got = raster.compare(renderer, full, kept, view[4], view[6], H)
         if got[0]:
             bad.append((k, got, full, kept))
     print("%s: %d of 300 short paths differ" % (renderer, len(bad)))
@@ -159,3 +129,29 @@ def test_some_renderer_ran():
     if all(raster.unavailable(name) for name in raster.RENDERERS):
         pytest.fail("no renderer could be used: %s" % "; ".join(
             raster.unavailable(name) for name in raster.RENDERERS))
+
+
+@pytest.mark.parametrize("case, zoomed", CASES + EXTRA_CASES)
+def test_kept_points_are_centres_and_bounded_per_column(case, zoomed):
+    xs, ys, view = series(case, random.Random(case), H)
+    if zoomed:
+        view = zoom(view, *zoomed)
+    # Points with a NaN coordinate are kept alone, that coordinate as it is (off the plot,
+    # where px alone decides the side, a NaN py joins the off-screen run).
+    xs = [math.nan if k % 100 == 7 else x for k, x in enumerate(xs)]
+    ys = [math.nan if k % 100 == 57 else y for k, y in enumerate(ys)]
+    kept = kept_points(xs, ys, view)
+    left, right = math.floor(view[4]) - 1, math.floor(view[4] + view[6]) + 1
+
+    def alone(points):
+        return [repr(p) for p in points if p[0] != p[0] or (
+            p[1] != p[1] and left <= math.floor(p[0]) <= right)]
+
+    assert alone(kept) == alone(all_points(xs, ys, view))
+    assert all(c != c or c % 1 == 0.5 for p in kept for c in p)
+    sides = [None if x != x else "left" if x < left else "right" if x > right + 1 else
+             math.floor(x) if y == y else None for x, y in kept]
+    run = 0
+    for k, side in enumerate(sides):
+        run = run + 1 if k and side is not None and side == sides[k - 1] else 1
+        assert run <= (4 if side in ("left", "right") else 6), (k, side)
