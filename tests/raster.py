@@ -15,6 +15,8 @@ RENDERERS = {
     "cairo-aa": ("cairo", "default antialiasing, width 1, round joins"),
     "skia": ("skia", "antialiasing off, stroke 1, round joins"),
     "skia-aa": ("skia", "antialiased, stroke 1, round joins"),
+    # Skia draws an antialiased stroke of at most 1 pixel as a hairline: a hair wider is filled.
+    "skia-aa-wide": ("skia", "antialiased, stroke 1.0001, round joins"),
     "skia-hair": ("skia", "antialiasing off, hairline (stroke 0)"),
     "skia-hair-aa": ("skia", "antialiased hairline (stroke 0)"),
     "qt": ("PySide6", "QPainter.drawPolyline, antialiasing off, cosmetic pen (width 0)"),
@@ -127,9 +129,9 @@ def _skia(name, points, width, height):
     if len(points) >= 2:
         paint = skia.Paint(
             Color=skia.ColorWHITE,
-            AntiAlias=name.endswith("-aa"),
+            AntiAlias="-aa" in name,
             Style=skia.Paint.kStroke_Style,
-            StrokeWidth=0.0 if "hair" in name else 1.0,
+            StrokeWidth={"skia-hair": 0.0, "skia-hair-aa": 0.0, "skia-aa-wide": 1.0001}.get(name, 1.0),
             StrokeJoin=skia.Paint.kRound_Join,
         )
         path = skia.Path()

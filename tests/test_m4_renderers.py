@@ -20,11 +20,13 @@ H = 256  # image height; every view maps its data within rows 10 .. H - 10
 #   vertex pixel that a straight run passes through gets two half-covered passes (190, not 255)
 #   where the kept run passes it whole. Every step of the series counts, so no bounded choice
 #   of points per column can match it.
-# - cairo's antialiased coverage comes out one or two levels apart where pieces of the outline
-#   differ but cover the same area.
-# - Qt's aliased cosmetic stroker lights rows that depend on each segment's own length and
-#   direction: a one-row back-and-forth lights one row beyond it, and an upward segment leaves
-#   its end pixel unlit.
+# - A stroke a hair wider than 1 pixel Skia fills as an outline, and cairo fills every
+#   antialiased stroke so: their coverage comes out a few levels apart where the outlines of
+#   the two drawings differ but cover the same area.
+# - Qt's aliased cosmetic stroker lights rows that depend on the steps around each segment: a
+#   one-row back-and-forth lights a row beyond it, a repeated last point leaves the last pixel
+#   unlit. A column's picture then depends on the neighbourhood of every visit to its end rows,
+#   which a few points per column cannot carry.
 SKIA_AA = {
     ("random walk", None): (1269, 65),
     ("noisy sine", None): (103, 65),
@@ -41,6 +43,18 @@ SKIA_AA = {
 RESIDUAL = {
     "skia-aa": SKIA_AA,
     "skia-hair-aa": SKIA_AA,
+    "skia-aa-wide": {
+        ("random walk", None): (62, 2),
+        ("noisy sine", None): (3, 1),
+        ("one column", None): (211, 2),
+        ("log axes", None): (176, 4),
+        ("noisy sine", (0.7, 0.1, 0.0)): (11, 2),
+        ("random walk", (-0.5, 1.0, 0.0)): (30, 2),
+        ("pixel edges", None): (207, 3),
+        ("pixel edges", (0.25, 0.1, 0.0)): (321, 4),
+        ("one column", (0.0, 0.5, 0.0)): (239, 2),
+        "short paths": 16,
+    },
     "cairo-aa": {
         ("one column", None): (2, 1),
         ("log axes", None): (4, 1),
