@@ -174,6 +174,24 @@ suite_session("clang", REFERENCE, build_env={"CXX": "clang++"}, test_env=QUICK, 
 suite_session("no-simd", REFERENCE, defines=["SKYLOOM_SIMD=OFF"], check=without_avx)
 
 
+# The renderers that a plotting package draws with, pinned in tests/renderers.txt, on one
+# interpreter that all of their wheels serve: only this session installs them, the others run
+# the Pillow drawings alone.
+RENDERERS_PYTHON = "3.12"
+
+
+@nox.session(python=pyenv_python(RENDERERS_PYTHON))
+def renderers(session):
+    """The snapped per-column extremes drawn by matplotlib, cairo, Skia and Qt (offscreen) as
+    well as Pillow: tests/test_m4_renderers.py alone."""
+    session.run("tools/bootstrap-system.sh", "renderers", external=True)
+    run = Runner(session, RENDERERS_PYTHON)
+    install_package(run)
+    run.pip_install("-r", "tests/renderers.txt")
+    run(run.python, "-m", "pytest", "-q", *(session.posargs or ["tests/test_m4_renderers.py"]),
+        env={"QT_QPA_PLATFORM": "offscreen"})
+
+
 @nox.session(python=pyenv_python(REFERENCE))
 def asan(session):
     """The suite against an AddressSanitizer + UndefinedBehaviorSanitizer build.

@@ -6,6 +6,8 @@
 #   fuzz      clang with its libFuzzer runtime
 #   valgrind  valgrind
 #   format    clang-format
+#   renderers cairo's headers for building pycairo, and the libraries that Qt's and Skia's
+#             wheels load (EGL, GL, xkbcommon, fontconfig, GLib, D-Bus)
 #   root-sid       a Debian unstable root with CPython 3.14 and 3.15 (debootstrap; tools/roots.sh)
 #   root-bullseye  a Debian 11 root: glibc 2.31 and its own CPython 3.9
 #   all       every group (the default)
@@ -20,6 +22,7 @@ declare -A GROUP=(
   [fuzz]="clang libclang-rt-14-dev"
   [valgrind]="valgrind"
   [format]="clang-format"
+  [renderers]="libcairo2-dev pkg-config libegl1 libgl1 libxkbcommon0 libfontconfig1 libglib2.0-0 libdbus-1-3"
 )
 # The roots' own packages are listed in tools/roots.sh; here only what makes them.
 read -r -a ROOTS <<<"$("$(dirname "$0")/roots.sh" names)"
