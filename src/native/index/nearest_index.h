@@ -158,6 +158,22 @@ class NearestQuery {
     return true;
   }
 
+  // The invariant that pruning rests on, checked on every leaf scanned: in a regular view, the
+  // pixel of every point of a leaf and of the one after it that has no NaN coordinate lies in
+  // the leaf's box (and a leaf without a box has no such point).
+  bool box_holds_its_pixels(Node v, std::int64_t last_vertex) const noexcept {
+    if (!prune_) return true;
+    double b[4];
+    const bool has_box = box(v, b);
+    for (std::int64_t i = p_.first(v); i <= last_vertex; ++i) {
+      double qx, qy;
+      map_.point(p_.x().at(i), p_.y().at(i), qx, qy);
+      if (qx != qx || qy != qy) continue;
+      if (!has_box || qx < b[0] || qx > b[1] || qy < b[2] || qy > b[3]) return false;
+    }
+    return true;
+  }
+
   // The distance a segment of v must beat: the best so far, or for segments before the best's,
   // equal it (the scan keeps the earliest of equal distances).
   double to_beat(Node v) const noexcept {
@@ -212,6 +228,7 @@ class NearestQuery {
       stopped_ = true;
       return;
     }
+    assert(box_holds_its_pixels(Node{0, k}, end));
     src_.at(p_.x(), p_.y(), base);
     nearest::Best b;
     b.bd = to_beat(Node{0, k});
