@@ -155,7 +155,8 @@ class Series {
 };
 
 // A pair of number lists as a block source (source/blocks.h), converted a block at a time into
-// scratch with the interpreter lock held. Signals are looked for as each block starts.
+// scratch with the interpreter lock held. Signals are looked for as each block starts, and by
+// poll() once items were read one at a time since the last look. Lists are never read in place.
 class ListSource {
  public:
   static constexpr std::int32_t kBlock = 256;
@@ -184,11 +185,35 @@ class ListSource {
   bool visit_curve(std::int32_t from, std::int32_t count, Step& step) noexcept {
     return s_.for_each_curve(from, count, step);
   }
-  bool poll() noexcept { return true; }
+
+  bool x_at(std::int32_t i, double& x) noexcept {
+    ++singles_;
+    return s_.x(i, x);
+  }
+  bool y_block(std::int32_t from, std::int32_t count, const double*& y) noexcept {
+    singles_ += count;
+    double* out = sc_.y();
+    y = out;
+    for (std::int32_t k = 0; k < count; ++k) {
+      if (!s_.y(from + k, out[k])) return false;
+    }
+    return true;
+  }
+  bool in_place(std::int32_t, std::int32_t, const double*&, const double*&) noexcept {
+    return false;
+  }
+  const double* y_in_place(std::int32_t, std::int32_t) noexcept { return nullptr; }
+
+  bool poll() noexcept {
+    if (singles_ == 0) return true;
+    singles_ = 0;
+    return signals_ok();
+  }
 
  private:
   Series& s_;
   BlockScratch sc_;
+  std::int64_t singles_ = 0;  // items read one at a time since signals were last looked for
 };
 
 }  // namespace skyloom
