@@ -1,6 +1,7 @@
 // The per-column extremes core against the rule written out point by point (fuzz/checks.h), on
-// random and hostile data and views, through both the general scan and the sorted-x bisection;
-// plus what the sorted path reads, and stopping on poll, source and sink failures.
+// random and hostile data and views, through both the general scan and the sorted-x bisection,
+// in blocks as buffers and as lists give them; plus what the sorted path reads, and stopping on
+// poll, source, scratch and sink failures.
 #include <gtest/gtest.h>
 
 #include <cmath>
