@@ -157,12 +157,15 @@ class Series {
 // A pair of number lists as a block source (source/blocks.h), converted a block at a time into
 // scratch with the interpreter lock held. Signals are looked for as each block starts, and by
 // poll() once items were read one at a time since the last look. Lists are never read in place.
-class ListSource {
+// Blocks of B points: a kernel whose work per block is tuned to a block length of its own reads
+// lists in blocks of that length.
+template <std::int32_t B>
+class BlockListSource {
  public:
-  static constexpr std::int32_t kBlock = 256;
+  static constexpr std::int32_t kBlock = B;
   static constexpr std::int32_t kVisit = kSignalStride;  // visited without scratch
 
-  explicit ListSource(Series& s) noexcept : s_(s) {}
+  explicit BlockListSource(Series& s) noexcept : s_(s) {}
 
   bool allocate(std::int32_t n, int extra) noexcept { return sc_.allocate(n, kBlock, extra); }
   double* work(int k) const noexcept { return sc_.work(k); }
@@ -215,5 +218,7 @@ class ListSource {
   BlockScratch sc_;
   std::int64_t singles_ = 0;  // items read one at a time since signals were last looked for
 };
+
+using ListSource = BlockListSource<256>;
 
 }  // namespace skyloom

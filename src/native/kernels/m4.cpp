@@ -49,7 +49,7 @@ PyObject* m4_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     std::int32_t n;
     if (!number_list_length(a[0], n)) return nullptr;
     Series s(a[0], a[1], "xs", "ys", n);
-    ListSource src(s);
+    BlockListSource<m4::kBlock> src(s);
     stop = skyloom::m4_to_screen(src, n, map, x_sorted, points);
   } else {
     // The sorted scan reads only the visible columns: it releases the lock once it has run for
