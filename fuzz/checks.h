@@ -412,13 +412,11 @@ namespace plain {
 // last points (off the plot: its first and last), a point with NaN px, or NaN py in a column,
 // alone.
 inline std::vector<double> m4(const std::vector<double>& xs, const std::vector<double>& ys,
-                              const M4View& v) {
+                              const Mapping& v) {
   const std::size_t n = xs.size();
   std::vector<double> px(n), py(n);
-  for (std::size_t i = 0; i < n; ++i)
-    data_to_screen(xs[i], ys[i], v.x0, v.dx, v.y0, v.dy, v.pl, v.pb, v.pw, v.ph, v.lx, v.ly, px[i],
-                   py[i]);
-  const double left = std::trunc(v.pl), right = std::trunc(v.pl + v.pw);
+  for (std::size_t i = 0; i < n; ++i) v.point(xs[i], ys[i], px[i], py[i]);
+  const double left = std::trunc(v.w.pl), right = std::trunc(v.w.pl + v.w.pw);
   // 'L', 'R', 'C' (in a column) or 'A' (alone).
   auto kind = [&](std::size_t i) {
     const double c = std::trunc(px[i]);
@@ -458,42 +456,69 @@ inline std::vector<double> m4(const std::vector<double>& xs, const std::vector<d
 
 }  // namespace plain
 
-// A Reader over two vectors that records any read outside [0, n), and can fail or stop on
-// request: the calls counted are gathers and x_at (fail_at) and polls (stop_at). With in_place
-// it hands out blocks in place too, as buffers of doubles do (those reads are not counted).
-struct VectorReader {
+// A Source (source/blocks.h) over two vectors, B points per block, that records any read
+// outside [0, n), and can fail or stop on request: the calls counted are blocks, y blocks and x_at
+// (fail_at) and polls (stop_at). With contiguous it hands out blocks in place too, as buffers of
+// doubles do (those reads are not counted); with no_scratch its allocate() fails.
+template <std::int32_t B = 1024>
+struct VectorSource {
+  static constexpr std::int32_t kBlock = B;
   const std::vector<double>& x;
   const std::vector<double>& y;
-  bool in_place = false;
+  bool contiguous = false;
   long fail_at = -1, stop_at = -1;
   long calls = 0, polls = 0, x_read = 0, y_read = 0;
-  bool out_of_range = false;
+  bool out_of_range = false, no_scratch = false;
+  std::vector<double> scratch = {};
 
-  const double* x_in_place(std::int64_t from) { return in_place ? x.data() + from : nullptr; }
-  const double* y_in_place(std::int64_t from) { return in_place ? y.data() + from : nullptr; }
+  bool allocate(std::int32_t, int extra) {
+    scratch.assign(static_cast<std::size_t>(2 + extra) * B, 0.0);
+    return !no_scratch;
+  }
+  double* work(int k) { return scratch.data() + static_cast<std::size_t>(2 + k) * B; }
 
-  bool ok(std::int64_t from, std::int64_t count) {
-    if (from < 0 || count < 1 || from + count > static_cast<std::int64_t>(x.size())) {
+  bool in_range(std::int64_t from, std::int64_t count, std::int64_t most) {
+    const auto n = static_cast<std::int64_t>(x.size());
+    if (from < 0 || count < 1 || count > most || from + count > n) {
       out_of_range = true;
       return false;
     }
-    return calls++ != fail_at;
-  }
-  bool gather(std::int64_t from, std::int32_t count, double* ox, double* oy) {
-    if (!ok(from, count)) return false;
-    std::memcpy(ox, x.data() + from, count * sizeof(double));
-    std::memcpy(oy, y.data() + from, count * sizeof(double));
-    x_read += count;
-    y_read += count;
     return true;
   }
-  bool gather_y(std::int64_t from, std::int32_t count, double* oy) {
-    if (!ok(from, count)) return false;
-    std::memcpy(oy, y.data() + from, count * sizeof(double));
-    y_read += count;
+  bool ok(std::int64_t from, std::int64_t count) {
+    return in_range(from, count, B) && calls++ != fail_at;
+  }
+  const double* read(const std::vector<double>& v, std::int32_t from, std::int32_t count,
+                     double* out, long& counter) {
+    if (contiguous) return v.data() + from;
+    std::memcpy(out, v.data() + from, count * sizeof(double));
+    counter += count;
+    return out;
+  }
+  bool block(std::int32_t from, std::int32_t count, const double*& ox, const double*& oy) {
+    if (!contiguous && !ok(from, count)) return false;
+    if (contiguous && !in_range(from, count, B)) return false;
+    ox = read(x, from, count, scratch.data(), x_read);
+    oy = read(y, from, count, scratch.data() + B, y_read);
     return true;
   }
-  bool x_at(std::int64_t i, double& ox) {
+  bool y_block(std::int32_t from, std::int32_t count, const double*& oy) {
+    if (!contiguous && !ok(from, count)) return false;
+    if (contiguous && !in_range(from, count, B)) return false;
+    oy = read(y, from, count, scratch.data() + B, y_read);
+    return true;
+  }
+  bool in_place(std::int32_t from, std::int32_t count, const double*& ox, const double*& oy) {
+    if (!contiguous || !in_range(from, count, INT32_MAX)) return false;
+    ox = x.data() + from;
+    oy = y.data() + from;
+    return true;
+  }
+  const double* y_in_place(std::int32_t from, std::int32_t count) {
+    if (!contiguous || !in_range(from, count, INT32_MAX)) return nullptr;
+    return y.data() + from;
+  }
+  bool x_at(std::int32_t i, double& ox) {
     if (!ok(i, 1)) return false;
     ox = x[i];
     ++x_read;
@@ -514,14 +539,16 @@ struct VectorSink {
   }
 };
 
-// Runs the core; an empty string when it returned ok with the plain rule's points.
+// Runs the core (B points per block); an empty string when it returned kNone with the plain
+// rule's points.
+template <std::int32_t B = 1024>
 inline std::string m4_matches(const std::vector<double>& xs, const std::vector<double>& ys,
-                              const M4View& v, bool x_sorted, bool in_place = false) {
-  VectorReader r{xs, ys, in_place};
+                              const Mapping& v, bool x_sorted, bool in_place = false) {
+  VectorSource<B> r{xs, ys, in_place};
   VectorSink sink;
-  const M4Status s = m4_to_screen(r, static_cast<std::int64_t>(xs.size()), v, x_sorted, sink);
+  const Stop s = m4_to_screen(r, static_cast<std::int32_t>(xs.size()), v, x_sorted, sink);
   if (r.out_of_range) return "read out of range";
-  if (s != M4Status::ok) return "status not ok";
+  if (s != Stop::kNone) return "status not ok";
   const std::vector<double> want = plain::m4(xs, ys, v);
   if (sink.out.size() != want.size()) {
     char buf[96];
@@ -536,10 +563,10 @@ inline std::string m4_matches(const std::vector<double>& xs, const std::vector<d
 inline std::string check_m4(const std::uint8_t* data, std::size_t size) {
   Input in(data, size);
   const std::uint8_t mode = in.byte();
-  M4View v{};
-  double* w[] = {&v.x0, &v.dx, &v.y0, &v.dy, &v.pl, &v.pb, &v.pw, &v.ph};
+  Mapping v{};
+  double* f[] = {&v.w.x0, &v.w.dx, &v.w.y0, &v.w.dy, &v.w.pl, &v.w.pb, &v.w.pw, &v.w.ph};
   static const double plain_view[] = {0, 1, 0, 1, 0, 0, 64, 64};
-  for (int k = 0; k < 8; ++k) *w[k] = mode & 0x80 ? in.number() : plain_view[k];
+  for (int k = 0; k < 8; ++k) *f[k] = mode & 0x80 ? in.number() : plain_view[k];
   v.lx = mode & 1;
   v.ly = (mode >> 1) & 1;
   std::vector<double> xs, ys;
@@ -564,9 +591,9 @@ inline std::string check_m4(const std::uint8_t* data, std::size_t size) {
   if (!r.empty()) return r;
   // A broken promise: unsorted x may give any polyline, but reads stay in range.
   {
-    VectorReader rd{xs, ys};
+    VectorSource<> rd{xs, ys};
     VectorSink sink;
-    m4_to_screen(rd, static_cast<std::int64_t>(xs.size()), v, true, sink);
+    m4_to_screen(rd, static_cast<std::int32_t>(xs.size()), v, true, sink);
     if (rd.out_of_range) return "unsorted x with x_sorted: read out of range";
   }
   for (double& x : xs) x = std::isnan(x) ? 0.0 : x;

@@ -12,33 +12,17 @@
 #include <random>
 
 #include "screen/m4.h"
+#include "source/blocks.h"
+#include "source/strided.h"
 
 namespace {
 
-using skyloom::M4Status;
-using skyloom::M4View;
-
-// Buffers read as the module's buffer glue reads contiguous float64 arrays: in place.
-struct BufferReader {
-  const double* x;
-  const double* y;
-  const double* x_in_place(std::int64_t from) { return x + from; }
-  const double* y_in_place(std::int64_t from) { return y + from; }
-  bool gather(std::int64_t from, std::int32_t count, double* ox, double* oy) {
-    std::memcpy(ox, x + from, count * sizeof(double));
-    std::memcpy(oy, y + from, count * sizeof(double));
-    return true;
-  }
-  bool gather_y(std::int64_t from, std::int32_t count, double* oy) {
-    std::memcpy(oy, y + from, count * sizeof(double));
-    return true;
-  }
-  bool x_at(std::int64_t i, double& ox) {
-    ox = x[i];
-    return true;
-  }
-  bool poll() { return true; }
+// Buffers read as the module's buffer glue reads contiguous float64 arrays: in place, through the
+// kernels' buffer source, never asked to stop.
+struct NoPoll {
+  bool operator()(std::int64_t) const noexcept { return true; }
 };
+using Source = skyloom::BufferSource<NoPoll>;
 
 volatile std::uint64_t g_sink;
 
@@ -109,16 +93,23 @@ int main() {
     y[i] = w += g(rng);
   }
   const auto [lo, hi] = std::minmax_element(y, y + n);
-  const M4View whole{0, static_cast<double>(n), *lo, *hi - *lo, 0, 400, 322, 400, 0, 0};
-  M4View zoom = whole;
-  zoom.x0 = 0.4 * n;
-  zoom.dx = 0.01 * n;
-  BufferReader r{x, y};
+  const skyloom::Mapping whole{{0, static_cast<double>(n), *lo, *hi - *lo, 0, 400, 322, 400}, 0, 0};
+  skyloom::Mapping zoom = whole;
+  zoom.w.x0 = 0.4 * n;
+  zoom.w.dx = 0.01 * n;
+  const skyloom::Strided sx{reinterpret_cast<const char*>(x), sizeof(double),
+                            skyloom::ElementType::F64};
+  const skyloom::Strided sy{reinterpret_cast<const char*>(y), sizeof(double),
+                            skyloom::ElementType::F64};
   std::int64_t kept = 0;
-  auto run = [&](const M4View& v, bool sorted) {
+  auto run = [&](const skyloom::Mapping& v, bool sorted) {
     return [&, v, sorted] {
+      Source src(sx, sy, NoPoll{});
       skyloom::PointBuffer out;
-      if (skyloom::m4_to_screen(r, n, v, sorted, out) != M4Status::ok) std::abort();
+      if (skyloom::m4_to_screen(src, static_cast<std::int32_t>(n), v, sorted, out) !=
+          skyloom::Stop::kNone) {
+        std::abort();
+      }
       kept = out.count();
     };
   };

@@ -1,6 +1,7 @@
 // The per-column extremes core against the rule written out point by point (fuzz/checks.h), on
-// random and hostile data and views, through both the general scan and the sorted-x bisection;
-// plus what the sorted path reads, and stopping on poll, source and sink failures.
+// random and hostile data and views, through both the general scan and the sorted-x bisection,
+// in blocks as buffers and as lists give them; plus what the sorted path reads, and stopping on
+// poll, source, scratch and sink failures.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -68,7 +69,7 @@ Series series(int kind, std::size_t n, std::mt19937_64& rng) {
 
 // Views of a series of n points with y roughly within ±r: whole, zoomed into the middle,
 // beyond the data on either side, at pl = 0 and negative pl, flipped and degenerate.
-std::vector<M4View> views(double n, double r) {
+std::vector<Mapping> views(double n, double r) {
   return {
       {0, n, -r, 2 * r, 40, 330, 300, 300, 0, 0},
       {0, n, -r, 2 * r, 40, 330, 7, 300, 0, 0},
@@ -100,12 +101,14 @@ TEST(M4, EqualsTheRuleOnEverySeriesAndView) {
     for (int kind = 0; kind <= 8; ++kind) {
       const Series s = series(kind, n, rng);
       const bool sorted = kind != 4 && kind != 5 && kind != 6;
-      for (const M4View& v : views(static_cast<double>(n), 3 * std::sqrt(n + 1.0))) {
-        SCOPED_TRACE(testing::Message() << "n " << n << " kind " << kind << " view x0 " << v.x0
-                                        << " dx " << v.dx << " pl " << v.pl << " lx " << v.lx);
+      for (const Mapping& v : views(static_cast<double>(n), 3 * std::sqrt(n + 1.0))) {
+        SCOPED_TRACE(testing::Message() << "n " << n << " kind " << kind << " view x0 " << v.w.x0
+                                        << " dx " << v.w.dx << " pl " << v.w.pl << " lx " << v.lx);
         EXPECT_EQ(m4_matches(s.x, s.y, v, false), "");
+        EXPECT_EQ(m4_matches<256>(s.x, s.y, v, false), "");  // the blocks of lists
         if (sorted) {
           EXPECT_EQ(m4_matches(s.x, s.y, v, true), "");
+          EXPECT_EQ(m4_matches<256>(s.x, s.y, v, true), "");
         }
       }
     }
@@ -122,9 +125,9 @@ TEST(M4, ReadInPlaceLongSeriesGiveTheRule) {
     if (kind == 0) {
       for (std::size_t i : {70000, 70001, 140000}) s.y[i] = kNaN;
     }
-    for (const M4View& v : views(static_cast<double>(n), 3 * std::sqrt(n + 1.0))) {
-      SCOPED_TRACE(testing::Message() << "kind " << kind << " view x0 " << v.x0 << " dx " << v.dx
-                                      << " pw " << v.pw << " lx " << v.lx);
+    for (const Mapping& v : views(static_cast<double>(n), 3 * std::sqrt(n + 1.0))) {
+      SCOPED_TRACE(testing::Message() << "kind " << kind << " view x0 " << v.w.x0 << " dx "
+                                      << v.w.dx << " pw " << v.w.pw << " lx " << v.lx);
       EXPECT_EQ(m4_matches(s.x, s.y, v, false, true), "");
       if (kind != 5) {
         EXPECT_EQ(m4_matches(s.x, s.y, v, true, true), "");
@@ -141,7 +144,7 @@ TEST(M4, SortedPathHonoursNaNAndInfiniteY) {
   for (std::size_t i : {0, 1, 700, 701, 1024, 2500, 2501, 2502, 4999}) s.y[i] = kNaN;
   for (std::size_t i : {30, 2600, 2601}) s.y[i] = kInf;
   s.y[2700] = -kInf;
-  for (const M4View& v : views(5000, 200)) EXPECT_EQ(m4_matches(s.x, s.y, v, true), "");
+  for (const Mapping& v : views(5000, 200)) EXPECT_EQ(m4_matches(s.x, s.y, v, true), "");
 }
 
 TEST(M4, UnsortedDataDespiteTheSortedPromiseStaysInRange) {
@@ -149,8 +152,8 @@ TEST(M4, UnsortedDataDespiteTheSortedPromiseStaysInRange) {
   for (int kind : {5, 6}) {
     Series s = series(kind, 5000, rng);
     s.x[100] = kNaN;
-    for (const M4View& v : views(5000, 200)) {
-      VectorReader r{s.x, s.y};
+    for (const Mapping& v : views(5000, 200)) {
+      VectorSource<> r{s.x, s.y};
       VectorSink sink;
       m4_to_screen(r, 5000, v, true, sink);
       EXPECT_FALSE(r.out_of_range);
@@ -165,12 +168,12 @@ TEST(M4, SortedPathReadsOnlyTheVisibleColumns) {
   const Series s = series(0, n, rng);
   // 1% of the data over 300 columns, and views beyond either end.
   for (double x0 : {0.37 * n, -2.0 * n, 3.0 * n}) {
-    const M4View v{x0, 0.01 * n, -3000, 6000, 0, 330, 300, 300, 0, 0};
-    VectorReader r{s.x, s.y};
+    const Mapping v{x0, 0.01 * n, -3000, 6000, 0, 330, 300, 300, 0, 0};
+    VectorSource<> r{s.x, s.y};
     VectorSink sink;
-    ASSERT_EQ(m4_to_screen(r, static_cast<std::int64_t>(n), v, true, sink), M4Status::ok);
+    ASSERT_EQ(m4_to_screen(r, static_cast<std::int32_t>(n), v, true, sink), Stop::kNone);
     long visible = 0;  // column 0 is two pixels wide: c(px) is 0 for -1 < px < 1
-    for (double x : s.x) visible += std::fabs(std::trunc(m4::map_x(x, v)) - 150) <= 150;
+    for (double x : s.x) visible += std::fabs(std::trunc(v.px(x)) - 150) <= 150;
     EXPECT_LE(visible, static_cast<long>(0.0102 * n));
     EXPECT_LE(r.y_read, visible + 4);
     // Evenly spaced x: a column's end is guessed, then confirmed by a probe or two.
@@ -182,27 +185,34 @@ TEST(M4, SortedPathReadsOnlyTheVisibleColumns) {
 TEST(M4, StopsOnPollSourceAndSinkFailures) {
   std::mt19937_64 rng(9);
   const Series s = series(0, 20000, rng);
-  const M4View v{0, 20000, -500, 1000, 0, 330, 300, 300, 0, 0};
+  const Mapping v{0, 20000, -500, 1000, 0, 330, 300, 300, 0, 0};
   for (bool sorted : {false, true}) {
     {
-      VectorReader r{s.x, s.y};
+      VectorSource<> r{s.x, s.y};
       r.stop_at = 1;
       VectorSink sink;
-      EXPECT_EQ(m4_to_screen(r, 20000, v, sorted, sink), M4Status::stopped);
+      EXPECT_EQ(m4_to_screen(r, 20000, v, sorted, sink), Stop::kInterrupted);
       EXPECT_EQ(r.polls, 2);
     }
     for (long at : {0, 1, 5, 15}) {
-      VectorReader r{s.x, s.y};
+      VectorSource<> r{s.x, s.y};
       r.fail_at = at;
       VectorSink sink;
-      EXPECT_EQ(m4_to_screen(r, 20000, v, sorted, sink), M4Status::source_failed) << at;
+      EXPECT_EQ(m4_to_screen(r, 20000, v, sorted, sink), Stop::kSource) << at;
       EXPECT_EQ(r.calls, at + 1);
     }
+    {
+      VectorSource<> r{s.x, s.y};
+      r.no_scratch = true;
+      VectorSink sink;
+      EXPECT_EQ(m4_to_screen(r, 20000, v, sorted, sink), Stop::kMemory);
+      EXPECT_EQ(r.calls + r.polls, 0);
+    }
     for (std::size_t limit : {0, 1, 7, 500}) {
-      VectorReader r{s.x, s.y};
+      VectorSource<> r{s.x, s.y};
       VectorSink sink;
       sink.limit = limit;
-      EXPECT_EQ(m4_to_screen(r, 20000, v, sorted, sink), M4Status::no_memory);
+      EXPECT_EQ(m4_to_screen(r, 20000, v, sorted, sink), Stop::kMemory);
       EXPECT_EQ(sink.out.size(), 2 * limit);
     }
   }
@@ -222,10 +232,10 @@ TEST(M4, RandomBytesPassTheFuzzCheck) {
 TEST(M4, PointBufferHoldsWhatTheScanPushes) {
   std::mt19937_64 rng(1);
   const Series s = series(6, 50000, rng);  // unsorted: tens of thousands of points kept
-  const M4View v{0, 50000, -1000, 2000, 0, 330, 300, 300, 0, 0};
-  VectorReader r{s.x, s.y};
+  const Mapping v{0, 50000, -1000, 2000, 0, 330, 300, 300, 0, 0};
+  VectorSource<> r{s.x, s.y};
   PointBuffer buf;
-  ASSERT_EQ(m4_to_screen(r, 50000, v, false, buf), M4Status::ok);
+  ASSERT_EQ(m4_to_screen(r, 50000, v, false, buf), Stop::kNone);
   const std::vector<double> want = plain::m4(s.x, s.y, v);
   ASSERT_EQ(buf.count() * 2, static_cast<std::int64_t>(want.size()));
   EXPECT_EQ(compare("buffer", buf.data(), want.data(), static_cast<int>(want.size())), "");

@@ -155,13 +155,17 @@ class Series {
 };
 
 // A pair of number lists as a block source (source/blocks.h), converted a block at a time into
-// scratch with the interpreter lock held. Signals are looked for as each block starts.
-class ListSource {
+// scratch with the interpreter lock held. Signals are looked for as each block starts, and by
+// poll() once items were read one at a time since the last look. Lists are never read in place.
+// Blocks of B points: a kernel whose work per block is tuned to a block length of its own reads
+// lists in blocks of that length.
+template <std::int32_t B>
+class BlockListSource {
  public:
-  static constexpr std::int32_t kBlock = 256;
+  static constexpr std::int32_t kBlock = B;
   static constexpr std::int32_t kVisit = kSignalStride;  // visited without scratch
 
-  explicit ListSource(Series& s) noexcept : s_(s) {}
+  explicit BlockListSource(Series& s) noexcept : s_(s) {}
 
   bool allocate(std::int32_t n, int extra) noexcept { return sc_.allocate(n, kBlock, extra); }
   double* work(int k) const noexcept { return sc_.work(k); }
@@ -184,11 +188,37 @@ class ListSource {
   bool visit_curve(std::int32_t from, std::int32_t count, Step& step) noexcept {
     return s_.for_each_curve(from, count, step);
   }
-  bool poll() noexcept { return true; }
+
+  bool x_at(std::int32_t i, double& x) noexcept {
+    ++singles_;
+    return s_.x(i, x);
+  }
+  bool y_block(std::int32_t from, std::int32_t count, const double*& y) noexcept {
+    singles_ += count;
+    double* out = sc_.y();
+    y = out;
+    for (std::int32_t k = 0; k < count; ++k) {
+      if (!s_.y(from + k, out[k])) return false;
+    }
+    return true;
+  }
+  bool in_place(std::int32_t, std::int32_t, const double*&, const double*&) noexcept {
+    return false;
+  }
+  const double* y_in_place(std::int32_t, std::int32_t) noexcept { return nullptr; }
+
+  bool poll() noexcept {
+    if (singles_ == 0) return true;
+    singles_ = 0;
+    return signals_ok();
+  }
 
  private:
   Series& s_;
   BlockScratch sc_;
+  std::int64_t singles_ = 0;  // items read one at a time since signals were last looked for
 };
+
+using ListSource = BlockListSource<256>;
 
 }  // namespace skyloom

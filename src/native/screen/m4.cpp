@@ -1,12 +1,11 @@
 // The block kernels of the per-column extremes scan: run keys, extremes and searches over short
 // arrays of doubles. Built for AVX2 and for the baseline, the version chosen on first use; every
 // result is the plain scalar loop's.
-#include "screen/m4.h"
-
 #include <cmath>
 #include <cstring>
 #include <limits>
 
+#include "screen/m4_runs.h"
 #include "simd.h"
 
 namespace skyloom {

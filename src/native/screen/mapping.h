@@ -30,6 +30,19 @@ struct Mapping {
     data_to_screen(x, y, w.x0, w.dx, w.y0, w.dy, w.pl, w.pb, w.pw, w.ph, lx, ly, px, py);
   }
 
+  // The pixel x of x alone and the pixel y of y alone: each axis maps its own coordinate, so a
+  // kernel that needs one of them does not read the other.
+  double px(double x) const noexcept {
+    double px, py;
+    data_to_screen(x, 0.0, w.x0, w.dx, w.y0, w.dy, w.pl, w.pb, w.pw, w.ph, lx, 0, px, py);
+    return px;
+  }
+  double py(double y) const noexcept {
+    double px, py;
+    data_to_screen(0.0, y, w.x0, w.dx, w.y0, w.dy, w.pl, w.pb, w.pw, w.ph, 0, ly, px, py);
+    return py;
+  }
+
   // One point with the flags fixed at compile time.
   template <int LX, int LY>
   void point(Axes<LX, LY>, double x, double y, double& px, double& py) const noexcept {

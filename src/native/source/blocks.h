@@ -13,8 +13,12 @@
 // scratch for blocks of n points at most and extra arrays of as many doubles for the kernel,
 // work(k) (k < extra); and for sampled curves either curve_block(from, count, x, y, gap), which
 // also tells which points are gaps, or visit_curve(from, count, step), which calls step(x, y) for
-// a point and step.hole() for a gap. Pure C++: the C++ tests drive the kernels with sources of
-// their own.
+// a point and step.hole() for a gap. A kernel that searches sorted data and reads only what it
+// finds also uses x_at(i, x), one x value; y_block(from, count, y), the y values alone (count <=
+// kBlock), valid until the next call; and in_place(from, count, x, y) and y_in_place(from, count),
+// both series (or ys alone) from point `from` on as arrays read in place, for any count up to the
+// end, or false and nullptr where the source does not hold contiguous doubles. Pure C++: the C++
+// tests drive the kernels with sources of their own.
 #pragma once
 
 #include <algorithm>
@@ -140,6 +144,35 @@ class BufferSource {
     y = read(y_, from, count, sc_.y());
     read_ += count;
     return true;
+  }
+
+  bool x_at(std::int32_t i, double& x) noexcept {
+    x = x_.at(i);
+    ++read_;
+    return true;
+  }
+
+  bool y_block(std::int32_t from, std::int32_t count, const double*& y) noexcept {
+    y = read(y_, from, count, sc_.y());
+    read_ += count;
+    return true;
+  }
+
+  bool in_place(std::int32_t from, std::int32_t count, const double*& x,
+                const double*& y) noexcept {
+    const double* px = x_.doubles_at(from);
+    const double* py = y_.doubles_at(from);
+    if (px == nullptr || py == nullptr) return false;
+    x = px;
+    y = py;
+    read_ += count;
+    return true;
+  }
+
+  const double* y_in_place(std::int32_t from, std::int32_t count) noexcept {
+    const double* p = y_.doubles_at(from);
+    if (p != nullptr) read_ += count;
+    return p;
   }
 
   template <class Index>

@@ -1,0 +1,343 @@
+// The runs of per-column extremes and their kept points (the rule is in screen/m4.h): run keys, the
+// open run with its first, lowest, highest and last point, blocks of keyed points fed into runs,
+// and the kept points emitted in input order. Shared by the general scan (screen/m4_general.h) and
+// the sorted one (screen/m4_sorted.h), which differ in how they find runs and read points.
+#pragma once
+
+#include <cassert>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <utility>
+
+#include "screen/mapping.h"
+#include "screen/search.h"
+#include "simd.h"
+#include "source/blocks.h"
+
+namespace skyloom {
+
+// A growable array of interleaved pixel pairs on the native heap: a Sink whose failure to grow
+// is reported, never thrown.
+class PointBuffer {
+ public:
+  PointBuffer() noexcept = default;
+  PointBuffer(const PointBuffer&) = delete;
+  PointBuffer& operator=(const PointBuffer&) = delete;
+  ~PointBuffer() { std::free(data_); }
+
+  bool push(double px, double py) noexcept {
+    if (size_ + 2 > cap_ && !grow()) return false;
+    data_[size_] = px;
+    data_[size_ + 1] = py;
+    size_ += 2;
+    return true;
+  }
+  const double* data() const noexcept { return data_; }
+  // Number of pairs held.
+  std::int64_t count() const noexcept { return static_cast<std::int64_t>(size_ / 2); }
+  void clear() noexcept { size_ = 0; }
+
+ private:
+  bool grow() noexcept;
+  double* data_ = nullptr;
+  std::size_t size_ = 0, cap_ = 0;  // in doubles
+};
+
+namespace m4 {
+
+// Points read at a time by the sources the scans are tuned for: the budget of cell changes (see
+// m4_general.h) is per block, and lists read in blocks of 256 went by cells where mapping was
+// faster (a third slower on 10^4 points over 322 columns).
+constexpr std::int32_t kBlock = 1024;
+
+// Points reduced in one go when read in place: block by block, a long column took a third
+// longer than reading it.
+constexpr std::int32_t kSpan = 1 << 16;
+constexpr std::int32_t kChunk = 512;         // values summed up by their extremes within a span
+constexpr std::int32_t kPrefetchChunks = 4;  // how far ahead chunk_extremes() prefetches
+constexpr std::int64_t kPollEvery = 4096;    // points or probes between polls
+// Keys of the two off-screen sides: far beyond any column (pixels are clamped to ±1e6).
+constexpr double kLeft = -3e6, kRight = 3e6;
+
+// Turns the pixel x of each of the m points into its run key in place: kLeft, kRight, the column
+// c(px), or NaN for a point kept alone. lo and hi are c(pl) and c(pl + pw).
+extern const simd::Entry<void(double* px, const double* py, std::int32_t m, double lo, double hi)>
+    column_keys;
+// The smallest and largest of v[0 .. m), m > 0; false (and mn, mx unspecified) if one is NaN.
+extern const simd::Entry<bool(const double* v, std::int32_t m, double& mn, double& mx)> extremes;
+// extremes() of v[0 .. m), m > 0, and of each chunk of kChunk values in lo[j] and hi[j]: where
+// to look for the first value beyond a bound without reading them all again. The values up to
+// v[readable - 1] (readable >= m) are prefetched as the scan nears them.
+extern const simd::Entry<bool(const double* v, std::int32_t m, std::int32_t readable, double* lo,
+                              double* hi, double& mn, double& mx)>
+    chunk_extremes;
+// The length of the run of points from 0 with x in [lo, hi] and y not NaN (0 when the first
+// is not one); mn, mx, chunk_lo and chunk_hi as chunk_extremes() gives them for y over the run.
+extern const simd::Entry<std::int32_t(const double* x, const double* y, std::int32_t m, double lo,
+                                      double hi, double* chunk_lo, double* chunk_hi, double& mn,
+                                      double& mx)>
+    cell_run;
+// The first index t < m with lo <= v[t] <= hi, or m.
+extern const simd::Entry<std::int32_t(const double* v, std::int32_t m, double lo, double hi)>
+    first_inside;
+// The first index t < m where v[t] differs from k (NaN differs from all), or m.
+extern const simd::Entry<std::int32_t(const double* v, std::int32_t m, double k)> first_other;
+// The first index t < m where v[t] lies outside [lo, hi] (NaN lies outside), or m.
+extern const simd::Entry<std::int32_t(const double* v, std::int32_t m, double lo, double hi)>
+    first_outside;
+
+// The total order of doubles (NaN excluded) as integers: adjacent doubles are adjacent keys.
+std::int64_t order_key(double v) noexcept;
+double from_order_key(std::int64_t k) noexcept;
+
+// A mapping that rises with x (finite x0, pl, and finite positive dx and pw): over sorted x,
+// bisection can find columns.
+inline bool rises(const Mapping& m) noexcept {
+  return m.w.dx > 0 && m.w.pw > 0 && std::isfinite(m.w.dx) && std::isfinite(m.w.pw) &&
+         std::isfinite(m.w.x0) && std::isfinite(m.w.pl);
+}
+
+inline bool on_screen(double key) noexcept {
+  return key != kLeft && key != kRight;
+}
+
+// One point of a run: its index, its data (x is NaN until read when the scan reads x lazily)
+// and its mapped y.
+struct Pick {
+  std::int64_t i;
+  double x, y, py;
+};
+
+// How the y values of a stretch of points are read: every one mapped, into the block's py (its
+// extremes then taken over py); or raw, with a y mapping that is monotone, the extremes taken over
+// y itself and only the points kept mapped. Both give the same kept points, bit for bit.
+struct MappedY {};
+struct RawY {};
+
+// The runs of one scan over a Source, the kept points going to a Sink. With kLazyX the scan does
+// not read x with y: kept points wait until their x are read together (see emit()).
+template <class Source, class Sink, bool kLazyX>
+class Runs {
+ public:
+  Stop status() const noexcept { return status_; }
+
+ protected:
+  Runs(Source& src, Sink& sink, const Mapping& map) noexcept
+      : src_(src),
+        sink_(sink),
+        map_(map),
+        py_(src.work(0)),
+        key_(src.work(1)),
+        lo_(std::trunc(map.w.pl)),
+        hi_(std::trunc(map.w.pl + map.w.pw)),
+        raw_y_(map.ly == 0 && map.w.dy != 0 && map.w.ph != 0 && std::isfinite(map.w.y0) &&
+               std::isfinite(map.w.dy) && std::isfinite(map.w.pb) && std::isfinite(map.w.ph)),
+        falls_((map.w.dy > 0) == (map.w.ph > 0)) {}
+
+  // Records why the scan stops; returns false for the caller to pass up.
+  bool stop(Stop s) noexcept {
+    status_ = s;
+    return false;
+  }
+
+  // Counts work (points or probes) and polls the source once it reaches kPollEvery.
+  bool tick(std::int64_t work) noexcept {
+    work_ += work;
+    if (work_ < kPollEvery) return true;
+    work_ %= kPollEvery;
+    return src_.poll() || stop(Stop::kInterrupted);
+  }
+
+  template <class Y>
+  Pick pick(std::int64_t base, std::int32_t t) const noexcept {
+    double py;
+    if constexpr (std::is_same_v<Y, MappedY>) {
+      py = py_[t];
+    } else {
+      py = map_.py(y_[t]);
+    }
+    return {base + t, kLazyX ? std::numeric_limits<double>::quiet_NaN() : x_[t], y_[t], py};
+  }
+
+  // Points whose x is still to be read wait in pending_: their x are then read together, so
+  // that the reads overlap (one at a time, a read far from the data being scanned stalls it).
+  bool emit(const Pick& p) noexcept {
+    if constexpr (kLazyX) {
+      pending_[n_pending_++] = p;
+      return n_pending_ < kPending || flush();
+    } else {
+      return sink_.push(map_.px(p.x), p.py) || stop(Stop::kMemory);
+    }
+  }
+
+  bool flush() noexcept {
+    double x[kPending];
+    for (int j = 0; j < n_pending_; ++j) {
+      if (!src_.x_at(static_cast<std::int32_t>(pending_[j].i), x[j])) return stop(Stop::kSource);
+    }
+    for (int j = 0; j < n_pending_; ++j) {
+      if (!sink_.push(map_.px(x[j]), pending_[j].py)) return stop(Stop::kMemory);
+    }
+    n_pending_ = 0;
+    return true;
+  }
+
+  void open(double key, const Pick& p) noexcept {
+    open_ = true;
+    run_key_ = key;
+    first_ = low_ = high_ = last_ = p;
+  }
+
+  // A run off the plot to one side, known whole: its first and last points.
+  bool side(double key, const Pick& first, const Pick& last) noexcept {
+    if (!close()) return false;
+    open(key, first);
+    last_ = last;
+    return true;
+  }
+
+  // Emits the open run's kept points in input order, each once.
+  bool close() noexcept {
+    if (!open_) return true;
+    open_ = false;
+    Pick p[4] = {first_, low_, high_, last_};
+    int m = 4;
+    if (!on_screen(run_key_)) {
+      p[1] = last_;
+      m = 2;
+    }
+    for (int j = 1; j < m; ++j) {
+      for (int q = j; q > 0 && p[q].i < p[q - 1].i; --q) std::swap(p[q], p[q - 1]);
+    }
+    assert(p[0].i == first_.i && p[m - 1].i == last_.i);
+    for (int j = 0; j < m; ++j) {
+      if ((j == 0 || p[j].i != p[j - 1].i) && !emit(p[j])) return false;
+    }
+    return true;
+  }
+
+  // Runs the rule over the points [from, m) of the block starting at index base, whose keys are
+  // in key_, data in x_ (unless read lazily) and y_, and mapped y in py_ (MappedY).
+  template <class Y>
+  bool feed(std::int64_t base, std::int32_t from, std::int32_t m) noexcept {
+    for (std::int32_t t = from; t < m;) {
+      const double k = key_[t];
+      if (std::isnan(k)) {
+        if (!close() || !emit(pick<Y>(base, t))) return false;
+        ++t;
+        continue;
+      }
+      const std::int32_t e = t + first_other(key_ + t, m - t, k);
+      assert(e > t);
+      double mn = 0, mx = 0;  // no NaN among the segment's y: those points have NaN keys
+      if (on_screen(k)) extremes((std::is_same_v<Y, MappedY> ? py_ : y_) + t, e - t, mn, mx);
+      if (!extend<Y>(base, t, e, k, mn, mx)) return false;
+      t = e;
+    }
+    return true;
+  }
+
+  // Extends the run by the points [t, e) of the block, all with key k, their mapped y (MappedY)
+  // or raw y (RawY) ranging from mn to mx. With chunks, chunk_lo_ and chunk_hi_ hold the
+  // extremes of the raw y of each chunk from t on.
+  template <class Y>
+  bool extend(std::int64_t base, std::int32_t t, std::int32_t e, double k, double mn, double mx,
+              bool chunks = false) noexcept {
+    if (!open_ || run_key_ != k) {
+      if (!close()) return false;
+      open(k, pick<Y>(base, t));
+    }
+    if (on_screen(k)) {
+      if constexpr (std::is_same_v<Y, MappedY>) {
+        if (mn < low_.py) low_ = pick<Y>(base, t + first_inside(py_ + t, e - t, mn, mn));
+        if (mx > high_.py) high_ = pick<Y>(base, t + first_inside(py_ + t, e - t, mx, mx));
+      } else {
+        // The smallest py comes from the largest y when the mapping falls, and so on.
+        const std::int32_t lo =
+            raw_side(low_, y_ + t, e - t, falls_ ? mx : mn, falls_ ? mn : mx, falls_, true, chunks);
+        if (lo >= 0) low_ = pick<Y>(base, t + lo);
+        const std::int32_t hi = raw_side(high_, y_ + t, e - t, falls_ ? mn : mx, falls_ ? mx : mn,
+                                         !falls_, false, chunks);
+        if (hi >= 0) high_ = pick<Y>(base, t + hi);
+      }
+    }
+    last_ = pick<Y>(base, e - 1);
+    return true;
+  }
+
+  // The offset of the earliest of the m values y whose py equals that of their extreme E (the
+  // other extreme O) when that py lies strictly beyond the run's extreme `side`, else -1. With
+  // chunks, only the first chunk that reaches so far is searched.
+  std::int32_t raw_side(const Pick& side, const double* y, std::int32_t m, double E, double O,
+                        bool e_is_max, bool smaller, bool chunks) const noexcept {
+    if (e_is_max ? !(E > side.y) : !(E < side.y)) return -1;  // maps no further: a tie at best
+    const double P = map_.py(E);
+    if (smaller ? !(P < side.py) : !(P > side.py)) return -1;  // a tie keeps the earlier point
+    const double t = tie_bound(E, O, P);
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const double lo = e_is_max ? t : -inf, hi = e_is_max ? inf : t;
+    std::int32_t from = 0;
+    if (chunks) {
+      const double* reach = e_is_max ? chunk_hi_ : chunk_lo_;
+      for (std::int32_t j = 0; from < m && !(reach[j] >= lo && reach[j] <= hi); ++j) from += kChunk;
+      if (from >= m) return -1;
+      m = m - from < kChunk ? m - from : kChunk;
+    }
+    const std::int32_t u = first_inside(y + from, m, lo, hi);
+    // Always found, unless data read in place changed under the scan.
+    return u < m ? from + u : -1;
+  }
+
+  // Of the values from O to E (both in the block), the one nearest O whose py equals P = py(E):
+  // by monotony these are the values from it to E. Searched from E in the total order of doubles.
+  double tie_bound(double E, double O, double P) const noexcept {
+    if (map_.py(O) == P) return O;
+    const std::int64_t ke = order_key(E), ko = order_key(O);
+    const bool down = ko < ke;
+    // Offsets from E towards O, in unsigned arithmetic: the span may exceed 2^63.
+    const std::uint64_t span =
+        down ? static_cast<std::uint64_t>(ke) - static_cast<std::uint64_t>(ko)
+             : static_cast<std::uint64_t>(ko) - static_cast<std::uint64_t>(ke);
+    auto at = [&](std::uint64_t off) {
+      const std::uint64_t k =
+          down ? static_cast<std::uint64_t>(ke) - off : static_cast<std::uint64_t>(ke) + off;
+      return from_order_key(static_cast<std::int64_t>(k));
+    };
+    // map_y equals P at offset 0 and differs at span: the first offset where it differs.
+    std::uint64_t same = 0, differs = span;
+    search::gallop_bisect(same, differs, std::uint64_t{1}, [&](std::uint64_t off, bool& d) {
+      d = map_.py(at(off)) != P;
+      return true;
+    });
+    return at(differs - 1);
+  }
+
+  Source& src_;
+  Sink& sink_;
+  const Mapping map_;
+  const double* x_ = nullptr;  // the block's x and y
+  const double* y_ = nullptr;
+  double* const py_;  // the block's mapped y (MappedY)
+  double* const key_;
+  const double lo_, hi_;  // c(pl) and c(pl + pw)
+  // raw_y_: py is a monotone function of y, NaN only for a NaN y; falls_: decreasing.
+  const bool raw_y_, falls_;
+  double chunk_lo_[kSpan / kChunk], chunk_hi_[kSpan / kChunk];  // see chunk_extremes
+
+ private:
+  static constexpr int kPending = 32;
+  Pick pending_[kPending];  // see emit()
+  int n_pending_ = 0;
+  std::int64_t work_ = 0;
+  Stop status_ = Stop::kNone;
+  // The open run: its key and its first, lowest-py, highest-py and last points.
+  bool open_ = false;
+  double run_key_ = 0;
+  Pick first_{}, low_{}, high_{}, last_{};
+};
+
+}  // namespace m4
+
+}  // namespace skyloom

@@ -1,0 +1,225 @@
+// The sorted scan of per-column extremes (the rule is in screen/m4.h): with ascending x and a
+// mapping that rises with x, the visible points are found by bisection and each column's end by
+// a guess confirmed in the data, else by galloping and bisection; only the y values of the
+// visible columns are read, and the x of the points kept.
+#pragma once
+
+#include <cassert>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "screen/m4_runs.h"
+#include "screen/search.h"
+
+namespace skyloom::m4 {
+
+constexpr std::int64_t kRawColumn = 64;  // shorter columns are mapped point by point
+
+template <class Source, class Sink>
+class Sorted : public Runs<Source, Sink, true> {
+  using Base = Runs<Source, Sink, true>;
+  static constexpr std::int32_t kBlock = Source::kBlock;
+
+ public:
+  Sorted(Source& src, Sink& sink, const Mapping& map) noexcept : Base(src, sink, map) {}
+
+  // The points [0, n); false when it stopped (see status()).
+  bool run(std::int64_t n) noexcept {
+    // a: the first point not off to the left; b: the first point off to the right.
+    std::int64_t a, b;
+    if (!partition(-1, n, true, a) || !partition(a - 1, n, false, b)) return false;
+    assert(0 <= a && a <= b && b <= n);
+    if (a > 0 && !side_run(0, a, kLeft)) return false;
+    if (a < b) {
+      // Column ends are guessed between the first and the last visible x.
+      visible_ = {a, b, 0, 0};
+      if (!x_at(a, visible_.x_first) || !x_at(b - 1, visible_.x_last)) return false;
+      double x = visible_.x_first;
+      for (std::int64_t s = a, e; s < b; s = e) {
+        if (!this->tick(1)) return false;
+        const double k = std::trunc(this->map_.px(x));
+        if (!column_end(s, x, k, e, x)) return false;
+        if (!(this->raw_y_ && e - s >= kRawColumn ? column<RawY>(s, e, k)
+                                                  : column<MappedY>(s, e, k))) {
+          return false;
+        }
+      }
+    }
+    if (b < n && !side_run(b, n, kRight)) return false;
+    return this->close() && this->flush();
+  }
+
+ private:
+  bool x_at(std::int64_t i, double& x) noexcept {
+    return this->src_.x_at(static_cast<std::int32_t>(i), x) || this->stop(Stop::kSource);
+  }
+
+  bool column_at(std::int64_t i, double& c) noexcept {
+    if (!this->tick(1)) return false;
+    double x;
+    if (!x_at(i, x)) return false;
+    c = std::trunc(this->map_.px(x));
+    return true;
+  }
+
+  // The first index in (lo, hi) whose column is not left of c(pl) (left: true) or is right of
+  // c(pl + pw) (left: false), else hi; lo and hi themselves are not read.
+  bool partition(std::int64_t lo, std::int64_t hi, bool left, std::int64_t& out) noexcept {
+    if (!search::bisect(lo, hi, [&](std::int64_t i, bool& past) {
+          double c;
+          if (!column_at(i, c)) return false;
+          past = !(left ? c < this->lo_ : !(c > this->hi_));
+          return true;
+        })) {
+      return false;
+    }
+    out = hi;
+    return true;
+  }
+
+  // Where the column k that starts at s with xs probably ends, in (s, b]: the x where the next
+  // column begins, in real arithmetic, placed between (s, xs) and (b - 1, the last visible x)
+  // as if x were evenly spaced. Only a starting point: any value gives the same end, found in
+  // the data.
+  std::int64_t guess_end(std::int64_t s, double xs, double k) const noexcept {
+    const LinearView& w = this->map_.w;
+    const std::int64_t b = visible_.b;
+    // Column c holds the px of trunc c: (c - 1, c] below zero, [c, c + 1) above, (-1, 1) at 0.
+    const double edge = w.x0 + ((k + 1 > 0 ? k + 1 : k) - w.pl) / w.pw * w.dx;
+    double f = (edge - xs) / (visible_.x_last - xs);
+    if (!(f >= 0)) f = 0;  // NaN too (a broken promise, or one x for all)
+    if (f > 1) f = 1;
+    const std::int64_t g =
+        s + static_cast<std::int64_t>(std::ceil(f * static_cast<double>(b - 1 - s)));
+    return g <= s ? s + 1 : (g > b ? b : g);
+  }
+
+  // Guesses the ends of the columns k, k + 1, ... from the first visible point on, and reads
+  // the x on either side of each: read together, the reads overlap, where a probe per column
+  // stalls the scan each time.
+  bool look_ahead(double k) noexcept {
+    if (!this->tick(2 * kAhead)) return false;
+    ahead_k_ = k;
+    for (int j = 0; j < kAhead; ++j) {
+      Guess& q = ahead_[j];
+      q.g = guess_end(visible_.a, visible_.x_first, k + j);
+      q.at = std::numeric_limits<double>::infinity();  // b stands for "right of the column"
+      if (!x_at(q.g - 1, q.before) || (q.g < visible_.b && !x_at(q.g, q.at))) return false;
+    }
+    return true;
+  }
+
+  // The end e of the column k that starts at s with xs: the first index in (s, b) whose column
+  // lies right of k, else b; and xe, the x at e when e < b. Takes the guess looked ahead when
+  // the x around it confirm it, else gallops from a guess, then bisects: a good guess costs two
+  // probes, a bad one about twice the logarithm of its error.
+  bool column_end(std::int64_t s, double xs, double k, std::int64_t& e, double& xe) noexcept {
+    const std::int64_t b = visible_.b;
+    if (k == k) {  // a NaN x (a broken promise) has no column to look ahead for
+      if (!(k >= ahead_k_ && k < ahead_k_ + kAhead) && !look_ahead(k)) return false;
+      const Guess& q = ahead_[static_cast<int>(k - ahead_k_)];
+      const Mapping& map = this->map_;
+      if (q.g > s && !(std::trunc(map.px(q.before)) > k) && std::trunc(map.px(q.at)) > k) {
+        e = q.g;
+        xe = q.at;
+        return true;
+      }
+    }
+    const std::int64_t g = guess_end(s, xs, k);
+    assert(s < g && g <= b);
+    // lo: in column k (or left of it); hi: right of it, or b, which is right of k even when k
+    // is NaN (a broken promise): every probe of a NaN k then gallops on towards b.
+    std::int64_t lo = s, hi = b;
+    if (!search::gallop_bisect(lo, hi, g, [&](std::int64_t i, bool& right) {
+          double c;
+          if (!column_at(i, c)) return false;
+          right = c > k;
+          return true;
+        })) {
+      return false;
+    }
+    assert(s <= lo && lo < hi && hi <= b);
+    e = hi;
+    return e == b || x_at(e, xe);
+  }
+
+  // The off-screen run [s, e): its first and last points.
+  bool side_run(std::int64_t s, std::int64_t e, double key) noexcept {
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    double first, last;
+    if (!this->close() || !y_at(s, first) || !y_at(e - 1, last)) return false;
+    const Mapping& map = this->map_;
+    return this->side(key, {s, nan, first, map.py(first)}, {e - 1, nan, last, map.py(last)});
+  }
+
+  bool y_at(std::int64_t i, double& y) noexcept {
+    const double* p;
+    if (!this->src_.y_block(static_cast<std::int32_t>(i), 1, p)) return this->stop(Stop::kSource);
+    y = *p;
+    return true;
+  }
+
+  // The points [s, e) of column k: reduced over raw y (RawY: long columns with a monotone y
+  // mapping), in stretches of kSpan when read in place, else block by block; or mapped point by
+  // point (MappedY).
+  template <class Y>
+  bool column(std::int64_t s, std::int64_t e, double k) noexcept {
+    constexpr bool raw = std::is_same_v<Y, RawY>;
+    std::int64_t by_blocks = s;  // the stretch before it holds a NaN y: it goes block by block
+    for (std::int64_t from = s; from < e;) {
+      if (raw && from >= by_blocks) {
+        const auto m = static_cast<std::int32_t>(e - from < kSpan ? e - from : kSpan);
+        if (const double* y = this->src_.y_in_place(static_cast<std::int32_t>(from), m)) {
+          if (!this->tick(m)) return false;
+          this->y_ = y;
+          double mn, mx;
+          // Prefetched into the next column too.
+          const std::int64_t left = visible_.b - from, most = m + kPrefetchChunks * kChunk;
+          const auto readable = static_cast<std::int32_t>(left < most ? left : most);
+          if (chunk_extremes(y, m, readable, this->chunk_lo_, this->chunk_hi_, mn, mx)) {
+            if (!this->template extend<RawY>(from, 0, m, k, mn, mx, true)) return false;
+            from += m;
+            continue;
+          }
+          by_blocks = from + m;
+        }
+      }
+      const auto m = static_cast<std::int32_t>(e - from < kBlock ? e - from : kBlock);
+      if (!this->tick(m)) return false;
+      if (!this->src_.y_block(static_cast<std::int32_t>(from), m, this->y_)) {
+        return this->stop(Stop::kSource);
+      }
+      const double* y = this->y_;
+      double mn, mx;
+      if (raw && extremes(y, m, mn, mx)) {  // no NaN: one segment
+        if (!this->template extend<RawY>(from, 0, m, k, mn, mx)) return false;
+      } else {
+        double *py = this->py_, *key = this->key_;
+        for (std::int32_t t = 0; t < m; ++t) {
+          if (!raw) py[t] = this->map_.py(y[t]);
+          const double q = raw ? y[t] : py[t];
+          key[t] = q == q ? k : q;  // a NaN py (from a NaN y, when raw) is kept alone
+        }
+        if (!this->template feed<Y>(from, 0, m)) return false;
+      }
+      from += m;
+    }
+    return true;
+  }
+
+  // The visible points [a, b), the x of the first and the last, and the column ends guessed
+  // ahead for the columns from ahead_k_ on.
+  struct Visible {
+    std::int64_t a, b;
+    double x_first, x_last;
+  } visible_{};
+  static constexpr int kAhead = 16;
+  struct Guess {
+    std::int64_t g;     // the guessed end, in (a, b]
+    double before, at;  // x at g - 1 and at g (+inf for b)
+  } ahead_[kAhead];
+  double ahead_k_ = std::numeric_limits<double>::quiet_NaN();
+};
+
+}  // namespace skyloom::m4
