@@ -1,5 +1,5 @@
 """Plain-Python model of the per-column extremes decimation: which screen points of a series are
-kept, point by point, with the mapping of reference.to_screen (bit for bit the module's).
+kept, point by point, with the mapping of surface.to_screen (bit for bit the module's).
 
 Of each maximal run of consecutive points in one pixel column c(px) (c truncates toward zero)
 the first, the lowest (smallest py), the highest and the last are kept, ties to the earliest; of
