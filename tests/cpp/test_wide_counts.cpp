@@ -125,13 +125,15 @@ TEST(WideCounts, DecimationIndicesPastTwoToThe31) {
   EXPECT_GT(out[2 * (out_n - 2)] * 0x1p17, static_cast<double>(INT32_MAX));
 }
 
-// Too many points for the curve's result and scratch: a failed allocation before any byte
-// count could overflow. Below that the counts are exact.
+// Too many points for the curve's result and scratch, or for the width of its integers: a
+// failed allocation before any byte count could overflow. Below that the counts are exact.
 TEST(WideCounts, CurveScratchAtTheLimits) {
   curve::Scratch<std::int64_t> sc;
   EXPECT_FALSE(sc.allocate(curve::kMaxPoints + 1));
   EXPECT_FALSE(sc.allocate(INT64_MAX));
   EXPECT_FALSE(sc.allocate(k32 << 30));  // 2^62 points
+  curve::Scratch<std::int32_t> narrow;
+  EXPECT_FALSE(narrow.allocate(k31));  // its integers can't index the last point
   EXPECT_EQ(simplify_scratch_ints(k31 + 1), 3 * static_cast<std::uint64_t>(k31 + 1));
   EXPECT_EQ(simplify_scratch_ints(INT32_MAX), 3 * static_cast<std::uint64_t>(INT32_MAX));
   EXPECT_EQ(simplify_scratch_ints(std::int64_t{2}), 0u);

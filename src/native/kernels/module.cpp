@@ -3,6 +3,7 @@
 // can be loaded into any number of interpreters.
 #include <algorithm>
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
@@ -178,6 +179,17 @@ PyObject* decimated_to_screen(PyObject* module, PyObject* const* args, Py_ssize_
   return polyline_result(buf, out_n);
 }
 
+// curve::trace with the simplification's integers of type J (which index the n points), its
+// scratch had with the lock perhaps released: Stop::kMemory, with no exception set, when it
+// can't be.
+template <class J, class Source>
+Stop trace_curve(Source& src, typename Source::Count n, const Mapping& map, Unlocked& unlocked,
+                 double* out, typename Source::Count& out_n) noexcept {
+  curve::Scratch<J> sc;
+  if (!sc.allocate(n)) return Stop::kMemory;
+  return curve::trace(src, n, map, sc, unlocked.hook(), out, out_n);
+}
+
 PyObject* fn_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) noexcept {
   PyObject* a[kMaxArgs];
@@ -198,10 +210,11 @@ PyObject* fn_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     double* out = items(buf.get());
     const Stop stop = with_source(
         series, a[0], a[1], "xs", "ys", n, n, 0, [&](auto& src, auto count, Unlocked& unlocked) {
-          curve::Scratch<decltype(count)> sc;
-          if (!sc.allocate(count)) return Stop::kMemory;  // the lock may be released here
           decltype(count) kept = 0;
-          const Stop s = curve::trace(src, count, map, sc, unlocked.hook(), out, kept);
+          // 32-bit scratch integers where they index every point (the narrower block).
+          const Stop s = count <= INT32_MAX
+                             ? trace_curve<std::int32_t>(src, count, map, unlocked, out, kept)
+                             : trace_curve<std::int64_t>(src, count, map, unlocked, out, kept);
           out_n = kept;
           return s;
         });

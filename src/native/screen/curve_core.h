@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <type_traits>
 #include <utility>
 
@@ -26,27 +27,28 @@ constexpr std::int64_t kMaxPoints =
                               (2 * sizeof(double) + 3 * sizeof(std::int64_t)));
 
 // The mapped points of a call, which each segment's simplification compacts in place, and the
-// simplification's own integers, as wide as the source counts points (I): 28 bytes per point
-// on 32 bits, 40 on 64, counted in 64 bits.
-template <class I>
+// simplification's own integers (J: 32 bits where they index every point, 28 bytes per point,
+// else 64, 40 bytes; the narrower keeps a series of a million points in one block that the heap
+// reuses), counted in 64 bits.
+template <class J>
 class Scratch {
  public:
-  // False when the scratch for n points can't be had.
-  bool allocate(I n) noexcept {
-    if (n > kMaxPoints) return false;
+  // False when the scratch for n points can't be had (or J can't index them).
+  bool allocate(std::int64_t n) noexcept {
+    if (n > kMaxPoints || n > std::numeric_limits<J>::max()) return false;
     const std::uint64_t bytes =
-        static_cast<std::uint64_t>(n) * (2 * sizeof(double)) + simplify_scratch_ints(n) * sizeof(I);
+        static_cast<std::uint64_t>(n) * (2 * sizeof(double)) + simplify_scratch_ints(n) * sizeof(J);
     if (bytes > SIZE_MAX) return false;
     if (!block_.allocate(static_cast<std::size_t>(bytes))) return false;
     px = reinterpret_cast<double*>(block_.get());
     py = px + n;
-    ints = reinterpret_cast<I*>(py + n);
+    ints = reinterpret_cast<J*>(py + n);
     return true;
   }
 
   double* px = nullptr;
   double* py = nullptr;
-  I* ints = nullptr;
+  J* ints = nullptr;
 
  private:
   HeapBlock block_;
@@ -75,24 +77,26 @@ class Output {
 
 // Flushes the segment of len points from start, thinned when it has three or more. False when
 // the interruption hook stopped the simplification.
-template <class I>
-bool flush(const Scratch<I>& sc, I start, I len, const Interrupt& hook, Output<I>& out) noexcept {
+// The segment's length fits J: the scratch was had for all the points.
+template <class I, class J>
+bool flush(const Scratch<J>& sc, I start, I len, const Interrupt& hook, Output<I>& out) noexcept {
   double* const px = sc.px + start;
   double* const py = sc.py + start;
-  const I kept = len == 1 ? 1 : simplify_polyline(px, py, len, kTol2, px, py, sc.ints, hook);
+  const J kept =
+      len == 1 ? 1 : simplify_polyline(px, py, static_cast<J>(len), kTol2, px, py, sc.ints, hook);
   if (kept == kSimplifyStopped) return false;
   out.begin_segment();
-  for (I j = 0; j < kept; ++j) out.pair(px[j], py[j]);
+  for (J j = 0; j < kept; ++j) out.pair(px[j], py[j]);
   return true;
 }
 
 // The per-point form of trace, for sources that hand a curve's points to a step as they read
 // them (lists): each point is mapped as it comes, and a segment is flushed at the gap that ends
 // it. After an interrupted flush nothing more is flushed, and more() tells the source to stop.
-template <class I>
+template <class I, class J>
 struct Tracer {
   const Mapping* map;
-  const Scratch<I>* sc;
+  const Scratch<J>* sc;
   const Interrupt* hook;
   Output<I>* out;
   I i = 0, seg_start = -1;
@@ -115,13 +119,14 @@ template <class S, class = void>
 struct VisitsCurve : std::false_type {};
 template <class S>
 struct VisitsCurve<S, std::void_t<decltype(std::declval<S&>().visit_curve(
-                          0, 0, std::declval<Tracer<typename S::Count>&>()))>> : std::true_type {};
+                          0, 0, std::declval<Tracer<typename S::Count, typename S::Count>&>()))>>
+    : std::true_type {};
 
 // Maps, cuts and flushes the n points of a source point by point (visit_curve).
-template <class Source, class I = typename Source::Count>
-Stop trace_points(Source& s, I n, const Mapping& map, Scratch<I>& sc, const Interrupt& hook,
+template <class Source, class J, class I = typename Source::Count>
+Stop trace_points(Source& s, I n, const Mapping& map, Scratch<J>& sc, const Interrupt& hook,
                   Output<I>& o) noexcept {
-  Tracer<I> t{&map, &sc, &hook, &o};
+  Tracer<I, J> t{&map, &sc, &hook, &o};
   for (I i0 = 0; i0 < n;) {
     const std::int32_t m = block_length(Source::kVisit, n - i0);
     if (!s.visit_curve(i0, m, t)) return Stop::kSource;
@@ -135,8 +140,8 @@ Stop trace_points(Source& s, I n, const Mapping& map, Scratch<I>& sc, const Inte
 
 // Maps, cuts and flushes the n points of a source read a block at a time (curve_block), each
 // block mapped as a whole.
-template <class Source, class I = typename Source::Count>
-Stop trace_blocks(Source& s, I n, const Mapping& map, Scratch<I>& sc, const Interrupt& hook,
+template <class Source, class J, class I = typename Source::Count>
+Stop trace_blocks(Source& s, I n, const Mapping& map, Scratch<J>& sc, const Interrupt& hook,
                   Output<I>& o) noexcept {
   I seg_start = -1;
   for (I i0 = 0; i0 < n;) {
@@ -165,9 +170,10 @@ Stop trace_blocks(Source& s, I n, const Mapping& map, Scratch<I>& sc, const Inte
 // Maps, cuts and flushes the n points of a source into out, which has room for 2 * n doubles;
 // the number of pairs written goes to out_n, and the items after them are zeroed (they would
 // otherwise hand uninitialised memory to the caller).
-template <class Source, class I = typename Source::Count>
-Stop trace(Source& s, I n, const Mapping& map, Scratch<I>& sc, const Interrupt& hook, double* out,
-           I& out_n) noexcept {
+// sc was allocated for the n points.
+template <class Source, class J, class I = typename Source::Count>
+Stop trace(Source& s, typename Source::Count n, const Mapping& map, Scratch<J>& sc,
+           const Interrupt& hook, double* out, typename Source::Count& out_n) noexcept {
   Output<I> o(out);
   Stop stop;
   if constexpr (VisitsCurve<Source>::value) {
