@@ -212,7 +212,9 @@ def asan(session):
         "ASAN_OPTIONS": "detect_leaks=0:abort_on_error=1",
         "UBSAN_OPTIONS": "halt_on_error=1:print_stacktrace=1",
     }
-    run_tests(run, env, "-p", "no:cacheprovider", "--capture=sys")
+    # The one session that also runs the full scans of 2**31 points (tests marked slow): the
+    # sanitizers check their 64-bit counts.
+    run_tests(run, env, "-p", "no:cacheprovider", "--capture=sys", "--run-slow")
 
 
 @nox.session(name="debug-python", python=DEBUG_PYTHON)

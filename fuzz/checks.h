@@ -462,6 +462,7 @@ inline std::vector<double> m4(const std::vector<double>& xs, const std::vector<d
 // doubles do (those reads are not counted); with no_scratch its allocate() fails.
 template <std::int32_t B = 1024>
 struct VectorSource {
+  using Count = std::int32_t;
   static constexpr std::int32_t kBlock = B;
   const std::vector<double>& x;
   const std::vector<double>& y;
@@ -607,6 +608,7 @@ inline std::string check_m4(const std::uint8_t* data, std::size_t size) {
 // what a scan may ask for.
 template <std::int32_t B>
 struct ArraySource {
+  using Count = std::int32_t;
   static constexpr std::int32_t kBlock = B;
   const double* xs;
   const double* ys;

@@ -4,6 +4,7 @@ the reference run on other interpreters), and under valgrind or a sanitizer
 (SKYLOOM_SLOW_RUNNER=1), where every call is tens of times slower, at 10 with no deadline."""
 import os
 
+import pytest
 from hypothesis import settings
 
 SLOW = os.environ.get("SKYLOOM_SLOW_RUNNER") == "1"
@@ -14,7 +15,17 @@ if CAP:
     settings.load_profile("capped")
 
 
-def pytest_collection_modifyitems(items):
+def pytest_addoption(parser):
+    parser.addoption("--run-slow", action="store_true",
+                     help="also run the tests marked slow (full scans of 2**31 points)")
+
+
+def pytest_collection_modifyitems(config, items):
+    if not config.getoption("--run-slow"):
+        skip = pytest.mark.skip(reason="a full scan of 2**31 points: run with --run-slow")
+        for item in items:
+            if "slow" in item.keywords:
+                item.add_marker(skip)
     if not CAP:
         return
     # Tests that name their own example count keep it over the profile's: cap it here.

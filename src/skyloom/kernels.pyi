@@ -43,7 +43,9 @@ Rules shared by all five functions:
   ``skyloom._cy_utils``.
 - Subinterpreters: the module keeps its state per module, so it loads into any number of
   interpreters, including those with a GIL of their own (CPython 3.12 and later).
-- Counts are 32-bit: a series of more than 2**31 - 1 items raises OverflowError.
+- Counts: a buffer may hold any number of items (counted in 64 bits); a list holds at most
+  2**31 - 1, as in ``skyloom._cy_utils``, and ``m4_to_screen`` takes at most 2**31 - 1 items of
+  either kind. More raises OverflowError.
 - MemoryError is raised when memory runs out; no partial result is left.
 """
 
@@ -116,7 +118,7 @@ def nearest_on_segments(
             that cannot be converted.
         ValueError: a buffer that is not one-dimensional, or a ``ys`` buffer shorter than ``xs``.
         IndexError: a ``ys`` list shorter than ``xs``, or a list that shrinks during the call.
-        OverflowError: more than 2**31 - 1 items.
+        OverflowError: a list of more than 2**31 - 1 items.
         MemoryError: no memory for the working storage.
     """
 
@@ -168,8 +170,8 @@ def decimated_to_screen(
         ValueError: ``max_pts`` is negative; a buffer that is not one-dimensional, or a ``ys``
             buffer shorter than ``xs``.
         IndexError: a ``ys`` list shorter than ``xs``, or a list that shrinks during the call.
-        OverflowError: ``max_pts`` outside the signed 32-bit range, or more than 2**31 - 1
-            items.
+        OverflowError: ``max_pts`` outside the signed 32-bit range, or a list of more than
+            2**31 - 1 items.
         MemoryError: no memory for the result.
     """
 
@@ -201,7 +203,7 @@ def trapezoid_integral(
             converted.
         ValueError: a buffer that is not one-dimensional, or a ``ys`` buffer shorter than ``xs``.
         IndexError: a ``ys`` list shorter than ``xs``, or a list that shrinks during the call.
-        OverflowError: more than 2**31 - 1 items.
+        OverflowError: a list of more than 2**31 - 1 items.
         MemoryError: no memory for the working storage.
     """
 
@@ -247,8 +249,9 @@ def fn_to_screen(
             converted.
         ValueError: a buffer that is not one-dimensional, or a ``ys`` buffer shorter than ``xs``.
         IndexError: a ``ys`` list shorter than ``xs``, or a list that shrinks during the call.
-        OverflowError: more than 2**31 - 1 items.
-        MemoryError: no memory for the result or the working storage.
+        OverflowError: a list of more than 2**31 - 1 items.
+        MemoryError: no memory for the result or the working storage (a result of 2 * len(xs)
+            doubles larger than memory can address is refused before anything is read).
     """
 
 def polyfit(
@@ -275,7 +278,8 @@ def polyfit(
         ValueError: ``deg`` is negative and ``xn`` is not empty; a buffer that is not
             one-dimensional, or a ``yn`` buffer shorter than ``xn``.
         IndexError: a ``yn`` list shorter than ``xn``, or a list that shrinks during the call.
-        OverflowError: ``deg`` outside the signed 32-bit range, or more than 2**31 - 1 items.
+        OverflowError: ``deg`` outside the signed 32-bit range, or a list of more than
+            2**31 - 1 items.
         MemoryError: no memory for the result.
     """
 

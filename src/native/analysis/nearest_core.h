@@ -159,7 +159,7 @@ constexpr std::int32_t kQuietRun = 8;
 // compile time), and carried over as the first vertex of the next segment. The source's work
 // arrays 0 and 1 (allocate(n, 2)) hold the mapped block.
 template <class Source>
-Stop scan(Source& s, std::int32_t n, const Mapping& map, double mx, double my, Vertex v0,
+Stop scan(Source& s, typename Source::Count n, const Mapping& map, double mx, double my, Vertex v0,
           Best& best) noexcept {
   return map.with_axes([&](auto axes) {
     double* const pxb = s.work(0);
@@ -198,7 +198,7 @@ struct Hit {
 // vertex 0 is read first; a single vertex is its own nearest point. first_failed tells a failed
 // read of vertex 0 from a later one.
 template <class Source>
-Stop find(Source& s, std::int32_t n, const Mapping& map, double mx, double my, Hit& hit,
+Stop find(Source& s, typename Source::Count n, const Mapping& map, double mx, double my, Hit& hit,
           bool& first_failed) noexcept {
   assert(n >= 1);
   const double *x, *y;

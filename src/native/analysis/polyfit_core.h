@@ -41,13 +41,13 @@ void solve(int d, double* vtv, double* vty) noexcept;
 
 // Whether a fit of degree deg to n points is defined: a negative degree has no coefficient to
 // fit any point with (and gives none for no points).
-constexpr bool defined(std::int32_t deg, std::int32_t n) noexcept {
+constexpr bool defined(std::int32_t deg, std::int64_t n) noexcept {
   return n == 0 || coefficient_count(deg) > 0;
 }
 
 // accumulate() over the points 0 ... n - 1 of a source, a block at a time.
 template <class Source>
-Stop accumulate_all(Source& s, std::int32_t n, int d, double* vtv, double* vty) noexcept {
+Stop accumulate_all(Source& s, typename Source::Count n, int d, double* vtv, double* vty) noexcept {
   return for_each_block(s, 0, n, [&](const double* x, const double* y, std::int32_t m, auto) {
     accumulate(d, x, y, m, vtv, vty);
   });
@@ -57,7 +57,8 @@ Stop accumulate_all(Source& s, std::int32_t n, int d, double* vtv, double* vty) 
 // highest power first, into c[0 ... count), count = max(coefficient_count(deg), 0). With no
 // points every pivot is exactly zero, so the solve leaves the right-hand side as it is: all zeros.
 template <class Source>
-Stop fit(Source& s, std::int32_t n, std::int32_t deg, double (&c)[kMaxD], int& count) noexcept {
+Stop fit(Source& s, typename Source::Count n, std::int32_t deg, double (&c)[kMaxD],
+         int& count) noexcept {
   const int d = coefficient_count(deg);
   count = d > 0 ? d : 0;
   std::fill(c, c + kMaxD, 0.0);

@@ -29,7 +29,7 @@ struct Trapezoid {
 
 // Adds the points 0 ... n - 1 of a source to t, in order.
 template <class Source>
-Stop integrate(Source& s, std::int32_t n, Trapezoid& t) noexcept {
+Stop integrate(Source& s, typename Source::Count n, Trapezoid& t) noexcept {
   return for_each_point(s, 0, n, t);
 }
 

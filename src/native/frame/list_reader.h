@@ -162,6 +162,7 @@ class Series {
 template <std::int32_t B>
 class BlockListSource {
  public:
+  using Count = std::int32_t;  // lists hold at most 2^31 - 1 items
   static constexpr std::int32_t kBlock = B;
   static constexpr std::int32_t kVisit = kSignalStride;  // visited without scratch
 

@@ -63,6 +63,7 @@ PixelSpan pixel_span(double v_lo, double v_hi, bool nan, int log, Map map) noexc
 // first point after it in one block), with the scan's two work arrays.
 class LeafSource {
  public:
+  using Count = std::int32_t;
   static constexpr std::int32_t kBlock = static_cast<std::int32_t>(kLeaf) + 1;
 
   bool allocate() noexcept { return block_.allocate(4 * kBlock * sizeof(double)); }

@@ -3,6 +3,7 @@
 // can be loaded into any number of interpreters.
 #include <algorithm>
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
@@ -36,33 +37,48 @@ State* state(PyObject* module) noexcept {
   return static_cast<State*>(PyModule_GetState(module));
 }
 
-// Runs f(source, unlocked) with a block source over the two series of a call (xs holding n
-// items), lists or buffers, with scratch for blocks of up to `points` points and `extra` arrays
-// for the kernel (none for no points: nothing is read). On buffers f runs with the interpreter lock
-// released when it reads kReleaseFrom points or more, or once it has run for a while (see
-// Unlocked), and must not touch Python objects. Returns what f returns, or Stop::kSource with
-// MemoryError set when scratch can't be had.
+// Runs f(source, n, unlocked) with a block source over the two series of a call (xs holding n
+// items, passed on as the source's Count: lists count in 32 bits, buffers in 64), with scratch
+// for blocks of up to `points` points and `extra` arrays for the kernel (none for no points:
+// nothing is read). On buffers f runs with the interpreter lock released when it reads
+// kReleaseFrom points or more, or once it has run for a while (see Unlocked), and must not touch
+// Python objects. Returns what f returns, or Stop::kSource with MemoryError set when scratch
+// can't be had.
 template <class F>
 Stop with_source(const SeriesArgs& args, PyObject* xs, PyObject* ys, const char* xname,
-                 const char* yname, std::int32_t n, std::int32_t points, int extra,
+                 const char* yname, std::int64_t n, std::int64_t points, int extra,
                  F&& f) noexcept {
   Unlocked unlocked(!args.lists());
   if (args.lists()) {
-    Series s(xs, ys, xname, yname, n);
+    const auto count = static_cast<ListSource::Count>(n);  // a list's length fits
+    Series s(xs, ys, xname, yname, count);
     ListSource src(s);
-    if (points > 0 && !src.allocate(points, extra)) return PyErr_NoMemory(), Stop::kSource;
-    return f(src, unlocked);
+    if (points > 0 && !src.allocate(static_cast<ListSource::Count>(points), extra)) {
+      return PyErr_NoMemory(), Stop::kSource;
+    }
+    return f(src, count, unlocked);
   }
   auto poll = [&unlocked](std::int64_t read) { return unlocked.poll(read); };
-  BufferSource<decltype(poll)> src(args.x(), args.y(), poll);
+  BufferSource<decltype(poll), std::int64_t> src(args.x(), args.y(), poll);
   if (points > 0 && !src.allocate(points, extra)) return PyErr_NoMemory(), Stop::kSource;
   unlocked.release_for(points);
-  return f(src, unlocked);
+  return f(src, n, unlocked);
+}
+
+// Opens the series of a call: buffers of any length.
+bool open_series(SeriesArgs& series, const char* function, PyObject* xs, PyObject* ys,
+                 const char* xname, const char* yname) noexcept {
+  return series.open(function, xs, ys, xname, yname, PY_SSIZE_T_MAX);
 }
 
 // The length of xs: a list's (None raising the len() TypeError), or a buffer's.
-bool series_length(const SeriesArgs& args, PyObject* xs, std::int32_t& n) noexcept {
-  if (args.lists()) return number_list_length(xs, n);
+bool series_length(const SeriesArgs& args, PyObject* xs, std::int64_t& n) noexcept {
+  if (args.lists()) {
+    std::int32_t len;
+    if (!number_list_length(xs, len)) return false;
+    n = len;
+    return true;
+  }
   n = args.n();
   return true;
 }
@@ -89,16 +105,17 @@ PyObject* trapezoid_integral(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   PyObject* a[kMaxArgs];
   if (!bind(kTrapezoid, args, nargs, kwnames, a)) return nullptr;
   SeriesArgs series;
-  if (!series.open(kTrapezoid.name, a[0], a[1], "xs", "ys")) return nullptr;
-  std::int32_t n;
+  if (!open_series(series, kTrapezoid.name, a[0], a[1], "xs", "ys")) return nullptr;
+  std::int64_t n;
   if (!series_length(series, a[0], n)) return nullptr;
   if (n < 2) return PyFloat_FromDouble(0.0);
   double lo, hi;
   if (!to_bound(a[2], -DBL_MAX, lo) || !to_bound(a[3], DBL_MAX, hi)) return nullptr;
 
   Trapezoid t{lo, hi};
-  const Stop stop = with_source(series, a[0], a[1], "xs", "ys", n, n, 0,
-                                [&](auto& src, Unlocked&) { return integrate(src, n, t); });
+  const Stop stop =
+      with_source(series, a[0], a[1], "xs", "ys", n, n, 0,
+                  [&](auto& src, auto count, Unlocked&) { return integrate(src, count, t); });
   if (stop != Stop::kNone) return nullptr;
   return PyFloat_FromDouble(t.total);
 }
@@ -116,16 +133,17 @@ PyObject* nearest_on_segments(PyObject*, PyObject* const* args, Py_ssize_t nargs
   Mapping map;
   if (!doubles(a, 2, m) || !view_mapping(a + 4, a[12], a[13], map)) return nullptr;
   SeriesArgs series;
-  if (!series.open(kNearest.name, a[2], a[3], "xs", "ys")) return nullptr;
-  std::int32_t n;
+  if (!open_series(series, kNearest.name, a[2], a[3], "xs", "ys")) return nullptr;
+  std::int64_t n;
   if (!series_length(series, a[2], n)) return nullptr;
   if (n == 0) Py_RETURN_NONE;
 
   nearest::Hit hit;
-  const Stop stop = with_source(series, a[2], a[3], "xs", "ys", n, n, 2, [&](auto& src, Unlocked&) {
-    bool first_failed;
-    return nearest::find(src, n, map, m[0], m[1], hit, first_failed);
-  });
+  const Stop stop =
+      with_source(series, a[2], a[3], "xs", "ys", n, n, 2, [&](auto& src, auto count, Unlocked&) {
+        bool first_failed;
+        return nearest::find(src, count, map, m[0], m[1], hit, first_failed);
+      });
   if (stop != Stop::kNone) return nullptr;
   return triple(hit.x, hit.y, hit.d);
 }
@@ -142,23 +160,34 @@ PyObject* decimated_to_screen(PyObject* module, PyObject* const* args, Py_ssize_
     return nullptr;
   }
   SeriesArgs series;
-  if (!series.open(kDecimated.name, a[0], a[1], "xs", "ys")) return nullptr;
-  std::int32_t n;
+  if (!open_series(series, kDecimated.name, a[0], a[1], "xs", "ys")) return nullptr;
+  std::int64_t n;
   if (!series_length(series, a[0], n)) return nullptr;
-  const std::int32_t out_n = max_pts < n ? max_pts : n;
+  const auto out_n = static_cast<std::int32_t>(max_pts < n ? max_pts : n);
   Ref buf(clone_double_array(state(module)->double_template, 2 * Py_ssize_t{out_n}));
   if (!buf) return nullptr;
   if (out_n > 0) {
     double* out = items(buf.get());
-    const Stop stop =
-        with_source(series, a[0], a[1], "xs", "ys", n, out_n, 0, [&](auto& src, Unlocked&) {
-          const Stop s = decimate::strided(src, n, out_n, map, out);
+    const Stop stop = with_source(
+        series, a[0], a[1], "xs", "ys", n, out_n, 0, [&](auto& src, auto count, Unlocked&) {
+          const Stop s = decimate::strided(src, count, out_n, map, out);
           if (s != Stop::kNone) return s;
-          return decimate::last(src, n, out_n, map, out) ? Stop::kNone : Stop::kSource;
+          return decimate::last(src, count, out_n, map, out) ? Stop::kNone : Stop::kSource;
         });
     if (stop != Stop::kNone) return nullptr;
   }
   return polyline_result(buf, out_n);
+}
+
+// curve::trace with the simplification's integers of type J (which index the n points), its
+// scratch had with the lock perhaps released: Stop::kMemory, with no exception set, when it
+// can't be.
+template <class J, class Source>
+Stop trace_curve(Source& src, typename Source::Count n, const Mapping& map, Unlocked& unlocked,
+                 double* out, typename Source::Count& out_n) noexcept {
+  curve::Scratch<J> sc;
+  if (!sc.allocate(n)) return Stop::kMemory;
+  return curve::trace(src, n, map, sc, unlocked.hook(), out, out_n);
 }
 
 PyObject* fn_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
@@ -168,20 +197,28 @@ PyObject* fn_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
   Mapping map;
   if (!view_mapping(a + 2, nullptr, nullptr, map)) return nullptr;
   SeriesArgs series;
-  if (!series.open(kCurve.name, a[0], a[1], "xs", "ys")) return nullptr;
-  std::int32_t n;
+  if (!open_series(series, kCurve.name, a[0], a[1], "xs", "ys")) return nullptr;
+  std::int64_t n;
   if (!series_length(series, a[0], n)) return nullptr;
-  curve::Scratch sc;
-  if (n > 0 && !sc.allocate(n)) return PyErr_NoMemory();
+  // The result's 2n doubles and the scratch can't be had for more points, whatever memory holds:
+  // refused before anything is read or allocated.
+  if (n > curve::kMaxPoints) return PyErr_NoMemory();
   Ref buf(clone_double_array(state(module)->double_template, 2 * Py_ssize_t{n}));
   if (!buf) return nullptr;
-  std::int32_t out_n = 0;
+  std::int64_t out_n = 0;
   if (n > 0) {
     double* out = items(buf.get());
-    const Stop stop =
-        with_source(series, a[0], a[1], "xs", "ys", n, n, 0, [&](auto& src, Unlocked& unlocked) {
-          return curve::trace(src, n, map, sc, unlocked.hook(), out, out_n);
+    const Stop stop = with_source(
+        series, a[0], a[1], "xs", "ys", n, n, 0, [&](auto& src, auto count, Unlocked& unlocked) {
+          decltype(count) kept = 0;
+          // 32-bit scratch integers where they index every point (the narrower block).
+          const Stop s = count <= INT32_MAX
+                             ? trace_curve<std::int32_t>(src, count, map, unlocked, out, kept)
+                             : trace_curve<std::int64_t>(src, count, map, unlocked, out, kept);
+          out_n = kept;
+          return s;
         });
+    if (stop == Stop::kMemory) return PyErr_NoMemory();
     if (stop != Stop::kNone) return nullptr;
   }
   return polyline_result(buf, out_n);
@@ -193,8 +230,8 @@ PyObject* polyfit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
   std::int32_t deg;
   if (!to_int32(a[2], deg)) return nullptr;
   SeriesArgs series;
-  if (!series.open(kPolyfit.name, a[0], a[1], "xn", "yn")) return nullptr;
-  std::int32_t n;
+  if (!open_series(series, kPolyfit.name, a[0], a[1], "xn", "yn")) return nullptr;
+  std::int64_t n;
   if (!series_length(series, a[0], n)) return nullptr;
   if (!polyfit::defined(deg, n)) {
     PyErr_Format(PyExc_ValueError, "polyfit() needs deg >= 0 for a non-empty xn, got deg %d",
@@ -203,9 +240,9 @@ PyObject* polyfit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
   }
   double c[polyfit::kMaxD];
   int count = 0;
-  const Stop stop = with_source(series, a[0], a[1], "xn", "yn", n, n, 0, [&](auto& src, Unlocked&) {
-    return polyfit::fit(src, n, deg, c, count);
-  });
+  const Stop stop = with_source(
+      series, a[0], a[1], "xn", "yn", n, n, 0,
+      [&](auto& src, auto points, Unlocked&) { return polyfit::fit(src, points, deg, c, count); });
   if (stop != Stop::kNone) return nullptr;
   Ref list(PyList_New(count));
   if (!list) return nullptr;

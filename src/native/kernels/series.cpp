@@ -1,8 +1,6 @@
 // Telling list arguments from buffer arguments, and checking buffers before anything is read.
 #include "kernels/series.h"
 
-#include <climits>
-
 namespace skyloom::kernels {
 
 namespace {
@@ -130,7 +128,7 @@ Strided BufferView::series() const noexcept {
 }
 
 bool SeriesArgs::open(const char* function, PyObject* xs, PyObject* ys, const char* xname,
-                      const char* yname) noexcept {
+                      const char* yname, Py_ssize_t max_items) noexcept {
   const bool xl = is_number_list(xs), yl = is_number_list(ys);
   if (xl && yl) {
     lists_ = true;
@@ -143,8 +141,8 @@ bool SeriesArgs::open(const char* function, PyObject* xs, PyObject* ys, const ch
     return false;
   }
   if (!xb_.open(xs, xname) || !yb_.open(ys, yname)) return false;
-  if (xb_.length() > INT32_MAX) {
-    PyErr_Format(PyExc_OverflowError, "%s may hold at most %d items, not %zd", xname, INT32_MAX,
+  if (xb_.length() > max_items) {
+    PyErr_Format(PyExc_OverflowError, "%s may hold at most %zd items, not %zd", xname, max_items,
                  xb_.length());
     return false;
   }
@@ -153,7 +151,7 @@ bool SeriesArgs::open(const char* function, PyObject* xs, PyObject* ys, const ch
                  yb_.length(), xb_.length(), xname);
     return false;
   }
-  n_ = static_cast<std::int32_t>(xb_.length());
+  n_ = xb_.length();
   return true;
 }
 

@@ -3,6 +3,7 @@
 // kept exported until the call ends.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "frame/pyref.h"
@@ -36,20 +37,21 @@ class BufferView {
 class SeriesArgs {
  public:
   // Tells lists from buffers and opens the buffers; false with the exception set when the two
-  // are of different kinds, a buffer is not a one-dimensional numeric one, or ys is shorter.
-  bool open(const char* function, PyObject* xs, PyObject* ys, const char* xname,
-            const char* yname) noexcept;
+  // are of different kinds, a buffer is not a one-dimensional numeric one, xs holds more than
+  // max_items (OverflowError: the core the caller runs counts no further), or ys is shorter.
+  bool open(const char* function, PyObject* xs, PyObject* ys, const char* xname, const char* yname,
+            Py_ssize_t max_items = INT32_MAX) noexcept;
 
   bool lists() const noexcept { return lists_; }
   // For buffers: the series and the length of xs.
   Strided x() const noexcept { return xb_.series(); }
   Strided y() const noexcept { return yb_.series(); }
-  std::int32_t n() const noexcept { return n_; }
+  std::int64_t n() const noexcept { return n_; }
 
  private:
   BufferView xb_, yb_;
   bool lists_ = false;
-  std::int32_t n_ = 0;
+  std::int64_t n_ = 0;
 };
 
 }  // namespace skyloom::kernels

@@ -47,7 +47,7 @@ PyObject* fn_to_screen(const Value* a) noexcept {
 
   Series s(a[kXs].o, a[kYs].o, "xs", "ys", n);
   ListSource src(s);
-  curve::Scratch sc;
+  curve::Scratch<std::int32_t> sc;
   if (!sc.allocate(n) || !src.allocate(n, 0)) return PyErr_NoMemory(), fail(def, L::kScratch);
   const Py_ssize_t len = 2 * static_cast<Py_ssize_t>(n);
   Ref out_buf(make_double_array(len));

@@ -16,10 +16,10 @@ constexpr std::int32_t kSimplifyStopped = -1;
 // Distance evaluations between two polls of the interruption hook: about a millisecond of work.
 constexpr std::int64_t kSimplifyPollEvery = std::int64_t{1} << 20;
 
-// 32-bit scratch integers that simplifying n points needs: one keep flag per point and room
-// for n pairs of indices, 3·n in all (counted in 64 bits: 3·n overflows 32); none when fewer
-// than 3 points leave nothing to decide.
-constexpr std::uint64_t simplify_scratch_ints(std::int32_t n) noexcept {
+// Scratch integers (of the width that counts the points) that simplifying n points needs: one
+// keep flag per point and room for n pairs of indices, 3·n in all (counted in 64 bits: 3·n
+// overflows 32); none when fewer than 3 points leave nothing to decide.
+constexpr std::uint64_t simplify_scratch_ints(std::int64_t n) noexcept {
   return n >= 3 ? std::uint64_t{3} * static_cast<std::uint64_t>(n) : 0;
 }
 
@@ -30,8 +30,12 @@ constexpr std::uint64_t simplify_scratch_ints(std::int32_t n) noexcept {
 // the kept ones are compacted to the front; otherwise the inputs are only read. The worst case
 // costs about n²/2 distance evaluations: interrupt is polled every kSimplifyPollEvery of them,
 // and when it asks to stop, kSimplifyStopped is returned with nothing written to the outputs.
+// Points and scratch are counted in 32 bits (lists) or in 64 (buffers of any length).
 std::int32_t simplify_polyline(const double* px, const double* py, std::int32_t n, double tol2,
                                double* out_px, double* out_py, std::int32_t* scratch,
+                               const Interrupt& interrupt = {}) noexcept;
+std::int64_t simplify_polyline(const double* px, const double* py, std::int64_t n, double tol2,
+                               double* out_px, double* out_py, std::int64_t* scratch,
                                const Interrupt& interrupt = {}) noexcept;
 
 }  // namespace skyloom
