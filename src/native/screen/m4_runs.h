@@ -330,27 +330,36 @@ class Runs {
 
   // The offset of the earliest of the m values y at or beyond t (towards the maximum when
   // e_is_max), else -1. With chunks, only the first chunk that reaches so far is searched.
-  std::int32_t raw_first(const double* y, std::int32_t m, double t, bool e_is_max,
-                         bool chunks) const noexcept {
+  // Only the offsets from skip on are searched.
+  std::int32_t raw_first(const double* y, std::int32_t m, double t, bool e_is_max, bool chunks,
+                         std::int32_t skip = 0) const noexcept {
     constexpr double inf = std::numeric_limits<double>::infinity();
     const double lo = e_is_max ? t : -inf, hi = e_is_max ? inf : t;
-    std::int32_t from = 0;
     if (chunks) {
       const double* reach = e_is_max ? chunk_hi_ : chunk_lo_;
-      for (std::int32_t j = 0; from < m && !(reach[j] >= lo && reach[j] <= hi); ++j) from += kChunk;
-      if (from >= m) return -1;
-      m = m - from < kChunk ? m - from : kChunk;
+      for (std::int32_t j = skip / kChunk;; ++j) {
+        // The chunk that holds skip may reach so far only before it.
+        const std::int32_t from = j * kChunk > skip ? j * kChunk : skip;
+        if (from >= m) return -1;
+        if (!(reach[j] >= lo && reach[j] <= hi)) continue;
+        const std::int32_t end = m - j * kChunk > kChunk ? (j + 1) * kChunk : m;
+        const std::int32_t u = first_inside(y + from, end - from, lo, hi);
+        if (u < end - from) return from + u;
+        // Always found in a whole chunk, unless data read in place changed under the scan.
+        if (from == j * kChunk) return -1;
+      }
     }
-    const std::int32_t u = first_inside(y + from, m, lo, hi);
-    // Always found, unless data read in place changed under the scan.
-    return u < m ? from + u : -1;
+    const std::int32_t u = first_inside(y + skip, m - skip, lo, hi);
+    return u < m - skip ? skip + u : -1;
   }
 
   // Of the values from O to E (both in the block), the one nearest O whose py is like E's
   // (like(py) holds, as it does for py(E)): by monotony these are the values from it to E.
-  // Searched from E in the total order of doubles.
+  // Searched from E in the total order of doubles, from near that value when it is known (it
+  // then costs a few probes, not the logarithm of the span).
   template <class Like>
-  double tie_bound(double E, double O, Like like) const noexcept {
+  double tie_bound(double E, double O, Like like,
+                   double near = std::numeric_limits<double>::quiet_NaN()) const noexcept {
     if (like(map_.py(O))) return O;
     const std::int64_t ke = order_key(E), ko = order_key(O);
     const bool down = ko < ke;
@@ -363,13 +372,44 @@ class Runs {
           down ? static_cast<std::uint64_t>(ke) - off : static_cast<std::uint64_t>(ke) + off;
       return from_order_key(static_cast<std::int64_t>(k));
     };
-    // map_y equals P at offset 0 and differs at span: the first offset where it differs.
+    std::uint64_t guess = 1;
+    if (near == near) {
+      const auto kn = static_cast<std::uint64_t>(order_key(near));
+      const auto k = static_cast<std::uint64_t>(ke);
+      const std::uint64_t off = down ? k - kn : kn - k;
+      if ((down ? kn < k : kn > k) && off <= span) guess = off;
+    }
+    // like holds at offset 0 and not at span: the first offset where it does not.
     std::uint64_t same = 0, differs = span;
-    search::gallop_bisect(same, differs, std::uint64_t{1}, [&](std::uint64_t off, bool& d) {
+    search::gallop_bisect(same, differs, guess, [&](std::uint64_t off, bool& d) {
       d = !like(map_.py(at(off)));
       return true;
     });
     return at(differs - 1);
+  }
+
+  // The values of a column's points in row r, as [lo, hi]: of py (MappedY), or of raw y from yr,
+  // a raw y in that row (RawY), its ends guessed by inverting the mapping. Every point of a
+  // column lies in some row of it: nothing else need be told apart.
+  template <class Y>
+  void row_range(double r, double yr, double& lo, double& hi) const noexcept {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    if constexpr (std::is_same_v<Y, MappedY>) {
+      lo = r;
+      hi = std::nextafter(r + 1, -inf);  // rows are integers: r + 1 is exact
+    } else {
+      auto like = [r](double py) { return std::floor(py) == r; };
+      const LinearView& w = map_.w;
+      const double a = w.y0 + (w.pb - r) / w.ph * w.dy, b = w.y0 + (w.pb - (r + 1)) / w.ph * w.dy;
+      lo = tie_bound(yr, -inf, like, a < b ? a : b);
+      hi = tie_bound(yr, inf, like, a < b ? b : a);
+    }
+  }
+
+  // The block's values that row_range() bounds: py (MappedY) or raw y.
+  template <class Y>
+  const double* row_values() const noexcept {
+    return std::is_same_v<Y, MappedY> ? py_ : y_;
   }
 
   // The mapped y of point t of the block.
@@ -405,26 +445,38 @@ class Runs {
       first_pixel_ = last_pixel_ = pixel_at<Y>(t, k);
       ++from;
     }
-    if (!has_second_) {
-      for (std::int32_t u = from; u < e; ++u) {
-        if (!(pixel_at<Y>(u, k) == first_pixel_)) {
-          second_ = pick<Y>(base, u);
-          has_second_ = true;
-          break;
-        }
+    const double* v = row_values<Y>();
+    if (!has_second_ && from < e) {
+      std::int32_t u = from;
+      if (on_screen(k)) {
+        double lo, hi;
+        row_range<Y>(first_pixel_.r, first_.y, lo, hi);
+        u += first_outside(v + from, e - from, lo, hi);
+      } else {
+        while (u < e && pixel_at<Y>(u, k) == first_pixel_) ++u;
+      }
+      if (u < e) {
+        second_ = pick<Y>(base, u);
+        has_second_ = true;
       }
     }
     if (on_screen(k)) {
       // Only a segment's extreme rows can be the run's; the mapping may fall.
       const bool mapped = std::is_same_v<Y, MappedY>;
       const double lo_e = mapped || !falls_ ? mn : mx, hi_e = mapped || !falls_ ? mx : mn;
-      enter_row<Y>(base, t, e, true, lo_e, hi_e, chunks, low_row_, low_wait_, low_);
-      enter_row<Y>(base, t, e, false, hi_e, lo_e, chunks, high_row_, high_wait_, high_);
+      enter_row<Y>(base, t, e, true, lo_e, chunks, low_row_, low_wait_, low_);
+      enter_row<Y>(base, t, e, false, hi_e, chunks, high_row_, high_wait_, high_);
     }
     // The last pixel's first point ends the run's path so far: the point before it is kept.
     const Pixel end = pixel_at<Y>(e - 1, k);
     std::int32_t u = e - 2;
-    while (u >= t && pixel_at<Y>(u, k) == end) --u;
+    if (on_screen(k)) {
+      double lo, hi;
+      row_range<Y>(end.r, y_[e - 1], lo, hi);
+      while (u >= t && v[u] >= lo && v[u] <= hi) --u;
+    } else {
+      while (u >= t && pixel_at<Y>(u, k) == end) --u;
+    }
     if (u >= t) {
       before_last_ = pick<Y>(base, u);
       has_before_last_ = true;
@@ -438,12 +490,12 @@ class Runs {
   }
 
   // The run's lowest (low) or highest row, over the points [t, e) of a column whose y reach E
-  // at that end (and O at the other): a row beyond it is entered at its earliest point; the
+  // at that end: a row beyond it is entered at its earliest point; the
   // run's own row, while only its first point is there (wait), at its earliest point after the
   // first pixel.
   template <class Y>
-  void enter_row(std::int64_t base, std::int32_t t, std::int32_t e, bool low, double E, double O,
-                 bool chunks, double& row, bool& wait, Pick& at) noexcept {
+  void enter_row(std::int64_t base, std::int32_t t, std::int32_t e, bool low, double E, bool chunks,
+                 double& row, bool& wait, Pick& at) noexcept {
     const double r = std::floor(std::is_same_v<Y, MappedY> ? E : map_.py(E));
     std::int32_t from = t;
     if (low ? r < row : r > row) {
@@ -451,20 +503,22 @@ class Runs {
       wait = false;
     } else if (r == row && wait && has_second_) {
       if (second_.i > base + t) from = static_cast<std::int32_t>(second_.i - base);
-      chunks = false;  // the chunks start at t
+      // Searched on from there: the chunks' reach, which would skip ahead, measured slower.
+      chunks = false;
     } else {
       return;
     }
+    double lo, hi;
+    row_range<Y>(r, E, lo, hi);
     std::int32_t u;
     if constexpr (std::is_same_v<Y, MappedY>) {
       constexpr double inf = std::numeric_limits<double>::infinity();
-      const double top = std::nextafter(r + 1, -inf);  // rows are integers: r + 1 is exact
-      u = first_inside(py_ + from, e - from, low ? -inf : r, low ? top : inf);
+      u = first_inside(py_ + from, e - from, low ? -inf : lo, low ? hi : inf);
       u = u < e - from ? u : -1;
     } else {
-      const double bound = tie_bound(E, O, [r](double py) { return std::floor(py) == r; });
       // Towards the y maximum when the row lies that way.
-      u = raw_first(y_ + from, e - from, bound, low == falls_, chunks);
+      u = raw_first(y_ + t, e - t, low == falls_ ? lo : hi, low == falls_, chunks, from - t);
+      u = u < 0 ? u : u - (from - t);
     }
     if (u >= 0) {
       at = pick<Y>(base, from + u);
