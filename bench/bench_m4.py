@@ -4,7 +4,8 @@ Buffers of 10^7 points: the general rule against the floor of reading both buffe
 sorted-x path (whole view) against the floor of reading ys once and against tsdownsample's
 M4Downsampler (single-threaded, n_out = 4 * 322, sorted x assumed, indices only) on the same
 arrays, the sorted-x path zoomed to 1 % of the data against the whole view, and log axes.
-Lists of 10^6 points: the general rule against the floor of reading both lists once. All cases
+Lists of 10^6 points: the general rule against the floor of reading both lists once. snap=True
+against snap=False for the general and the sorted-x path and for lists. All cases
 of a size are timed interleaved in one run; each ratio's target is printed next to it.
 
 numpy and tsdownsample are benchmark-only dependencies (tsdownsample is skipped when missing).
@@ -52,6 +53,8 @@ def main(out=None):
         "general": Call(m4_to_screen, x, y, *whole),
         "sorted": lambda: m4_to_screen(x, y, *whole, x_sorted=True),
         "sorted 1%": lambda: m4_to_screen(x, y, *zoom, x_sorted=True),
+        "general snap": lambda: m4_to_screen(x, y, *whole, snap=True),
+        "sorted snap": lambda: m4_to_screen(x, y, *whole, x_sorted=True, snap=True),
         "log general": Call(m4_to_screen, x1, y1, *logv),
         "log sorted": lambda: m4_to_screen(x1, y1, *logv, x_sorted=True),
     }
@@ -68,6 +71,8 @@ def main(out=None):
         ("general, 10^7 (%d kept)" % kept, {"floor": t["floor xy"], "m4_to_screen": t["general"]}),
         ("x_sorted, whole view", {"floor": t["floor y"], "m4_to_screen": t["sorted"]}),
         ("x_sorted, zoomed to 1%", {"floor": t["sorted"], "m4_to_screen": t["sorted 1%"]}),
+        ("general, snap=True", {"floor": t["general"], "snap": t["general snap"]}),
+        ("x_sorted, snap=True", {"floor": t["sorted"], "snap": t["sorted snap"]}),
         ("log axes", {"floor": t["floor xy"], "general": t["log general"],
                       "x_sorted": t["log sorted"]}),
     ]
@@ -81,7 +86,8 @@ def main(out=None):
     xl, yl = x[:nl].tolist(), y[:nl].tolist()
     lview = view(y[:nl], n=nl)
     tl = measure({"floor": Call(floor.read_pairs, xl, yl),
-                  "m4_to_screen": Call(m4_to_screen, xl, yl, *lview)}, rounds=15)
+                  "m4_to_screen": Call(m4_to_screen, xl, yl, *lview),
+                  "snap": lambda: m4_to_screen(xl, yl, *lview, snap=True)}, rounds=15)
     report("m4_to_screen on lists (floor: read_pairs, every float of both lists)",
            [("general, 10^6", tl)], out=out)
 
@@ -95,6 +101,11 @@ def main(out=None):
         ("lists, general rule / reading both lists", "%.2fx" % (tl["m4_to_screen"] / tl["floor"]),
          "<= 1.5x", tl["m4_to_screen"] <= 1.5 * tl["floor"]),
     ]
+    for label, snap, plain in (("general", t["general snap"], t["general"]),
+                               ("x_sorted whole view", t["sorted snap"], t["sorted"]),
+                               ("lists, general", tl["snap"], tl["m4_to_screen"])):
+        lines.append(("%s, snap=True / snap=False" % label, "%.3fx" % (snap / plain),
+                      "<= 1.05x", snap <= 1.05 * plain))
     if "tsdownsample" in t:
         lines.insert(2, ("x_sorted whole view / tsdownsample M4 (%s)" % fmt_time(t["tsdownsample"]),
                          "%.2fx" % (t["sorted"] / t["tsdownsample"]), "< 1x",

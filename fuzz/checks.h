@@ -408,38 +408,55 @@ inline std::string check_polyfit(const std::uint8_t* data, std::size_t size) {
 
 namespace plain {
 
+// The mapped points of a series and their runs: each point 'L', 'R', 'C' (in a column) or 'A'
+// (alone), its column cut from px (truncated or floored) and compared with left and right.
+struct PlainRuns {
+  std::vector<double> px, py, col;
+  std::vector<char> kind;
+  PlainRuns(const std::vector<double>& xs, const std::vector<double>& ys, const Mapping& v,
+            bool snap)
+      : px(xs.size()), py(xs.size()), col(xs.size()), kind(xs.size()) {
+    const double pl = v.w.pl, pr = v.w.pl + v.w.pw;
+    const double left = snap ? std::floor(pl) - 1 : std::trunc(pl);
+    const double right = snap ? std::floor(pr) + 1 : std::trunc(pr);
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+      v.point(xs[i], ys[i], px[i], py[i]);
+      const double c = col[i] = snap ? std::floor(px[i]) : std::trunc(px[i]);
+      kind[i] = std::isnan(px[i]) ? 'A'
+                : c < left        ? 'L'
+                : c > right       ? 'R'
+                : std::isnan(py[i]) ? 'A'
+                                    : 'C';
+    }
+  }
+  // The last point of the run that starts at i.
+  std::size_t end(std::size_t i) const {
+    std::size_t j = i;
+    if (kind[i] == 'A') return j;
+    while (j + 1 < kind.size() && kind[j + 1] == kind[i] &&
+           (kind[i] != 'C' || col[j + 1] == col[i])) {
+      ++j;
+    }
+    return j;
+  }
+};
+
 // The rule point by point: map, classify, walk each run, keep its first, lowest, highest and
 // last points (off the plot: its first and last), a point with NaN px, or NaN py in a column,
 // alone.
 inline std::vector<double> m4(const std::vector<double>& xs, const std::vector<double>& ys,
                               const Mapping& v) {
-  const std::size_t n = xs.size();
-  std::vector<double> px(n), py(n);
-  for (std::size_t i = 0; i < n; ++i) v.point(xs[i], ys[i], px[i], py[i]);
-  const double left = std::trunc(v.w.pl), right = std::trunc(v.w.pl + v.w.pw);
-  // 'L', 'R', 'C' (in a column) or 'A' (alone).
-  auto kind = [&](std::size_t i) {
-    const double c = std::trunc(px[i]);
-    if (std::isnan(px[i])) return 'A';
-    if (c < left) return 'L';
-    if (c > right) return 'R';
-    return std::isnan(py[i]) ? 'A' : 'C';
-  };
-  auto same_run = [&](std::size_t i, std::size_t j) {
-    const char k = kind(i);
-    if (k == 'A' || kind(j) != k) return false;
-    return k != 'C' || std::trunc(px[i]) == std::trunc(px[j]);
-  };
+  const PlainRuns r(xs, ys, v, false);
+  const std::vector<double>&px = r.px, &py = r.py;
   std::vector<double> out;
   auto keep = [&](std::size_t i) {
     out.push_back(px[i]);
     out.push_back(py[i]);
   };
-  for (std::size_t i = 0; i < n;) {
-    std::size_t j = i;
-    while (j + 1 < n && same_run(i, j + 1)) ++j;
+  for (std::size_t i = 0; i < xs.size();) {
+    const std::size_t j = r.end(i);
     std::size_t lo = i, hi = i;
-    if (kind(i) == 'C') {
+    if (r.kind[i] == 'C') {
       for (std::size_t t = i; t <= j; ++t) {
         if (py[t] < py[lo]) lo = t;
         if (py[t] > py[hi]) hi = t;
@@ -448,6 +465,58 @@ inline std::vector<double> m4(const std::vector<double>& xs, const std::vector<d
     std::size_t picks[4] = {i, std::min(lo, hi), std::max(lo, hi), j};
     for (int q = 0; q < 4; ++q) {
       if (q == 0 || picks[q] != picks[q - 1]) keep(picks[q]);
+    }
+    i = j + 1;
+  }
+  return out;
+}
+
+// The snapped rule point by point: pixels (floor(px), floor(py)), runs keyed by floor(px) within
+// floor(pl) - 1 .. floor(pl + pw) + 1; of each run's path of pixels (repeats merged into steps)
+// the first, second, penultimate and last step and, in a column, the earliest inner step in its
+// lowest and in its highest row; drawn at pixel centres, repeats of one output pair dropped.
+inline std::vector<double> m4_snapped(const std::vector<double>& xs, const std::vector<double>& ys,
+                                      const Mapping& v) {
+  const PlainRuns r(xs, ys, v, true);
+  const std::vector<double>&px = r.px, &py = r.py;
+  auto same_pixel = [&](std::size_t i, std::size_t j) {
+    return r.col[i] == r.col[j] && std::floor(py[i]) == std::floor(py[j]);
+  };
+  std::vector<double> out;
+  for (std::size_t i = 0; i < xs.size();) {
+    const std::size_t j = r.end(i);
+    std::vector<std::size_t> steps;
+    for (std::size_t t = i; t <= j; ++t) {
+      if (t == i || !same_pixel(t, t - 1)) steps.push_back(t);
+    }
+    std::vector<std::size_t> picks = {steps.front(), steps.back()};
+    if (steps.size() > 1) {
+      picks.push_back(steps[1]);
+      picks.push_back(steps[steps.size() - 2]);
+    }
+    if (r.kind[i] == 'C') {
+      double lo = std::floor(py[i]), hi = lo;
+      for (std::size_t t : steps) {
+        lo = std::min(lo, std::floor(py[t]));
+        hi = std::max(hi, std::floor(py[t]));
+      }
+      for (const double row : {lo, hi}) {
+        for (std::size_t q = 1; q + 1 < steps.size(); ++q) {
+          if (std::floor(py[steps[q]]) == row) {
+            picks.push_back(steps[q]);
+            break;
+          }
+        }
+      }
+    }
+    std::sort(picks.begin(), picks.end());
+    for (std::size_t q = 0; q < picks.size(); ++q) {
+      if (q > 0 && picks[q] == picks[q - 1]) continue;
+      const double cx = m4::centre(px[picks[q]]), cy = m4::centre(py[picks[q]]);
+      const std::size_t m = out.size();
+      if (m > 0 && out[m - 2] == cx && out[m - 1] == cy) continue;
+      out.push_back(cx);
+      out.push_back(cy);
     }
     i = j + 1;
   }
@@ -544,21 +613,23 @@ struct VectorSink {
 // rule's points.
 template <std::int32_t B = 1024>
 inline std::string m4_matches(const std::vector<double>& xs, const std::vector<double>& ys,
-                              const Mapping& v, bool x_sorted, bool in_place = false) {
+                              const Mapping& v, bool x_sorted, bool in_place = false,
+                              bool snap = false) {
   VectorSource<B> r{xs, ys, in_place};
   VectorSink sink;
-  const Stop s = m4_to_screen(r, static_cast<std::int32_t>(xs.size()), v, x_sorted, sink);
+  const Stop s = m4_to_screen(r, static_cast<std::int32_t>(xs.size()), v, x_sorted, sink, snap);
   if (r.out_of_range) return "read out of range";
   if (s != Stop::kNone) return "status not ok";
-  const std::vector<double> want = plain::m4(xs, ys, v);
+  const std::vector<double> want = snap ? plain::m4_snapped(xs, ys, v) : plain::m4(xs, ys, v);
   if (sink.out.size() != want.size()) {
     char buf[96];
     std::snprintf(buf, sizeof buf, "%zu points kept, want %zu", sink.out.size() / 2,
                   want.size() / 2);
     return buf;
   }
-  return compare(x_sorted ? "sorted point" : "point", sink.out.data(), want.data(),
-                 static_cast<int>(want.size()));
+  return compare(snap ? (x_sorted ? "snapped sorted point" : "snapped point")
+                      : (x_sorted ? "sorted point" : "point"),
+                 sink.out.data(), want.data(), static_cast<int>(want.size()));
 }
 
 inline std::string check_m4(const std::uint8_t* data, std::size_t size) {
@@ -588,18 +659,21 @@ inline std::string check_m4(const std::uint8_t* data, std::size_t size) {
     xs.swap(sx);
     ys.swap(sy);
   }
-  std::string r = m4_matches(xs, ys, v, false);
-  if (!r.empty()) return r;
-  // A broken promise: unsorted x may give any polyline, but reads stay in range.
-  {
+  // Snapped too, read in blocks or in place.
+  const bool in_place = mode & 0x40;
+  for (const bool snap : {false, true}) {
+    std::string r = m4_matches(xs, ys, v, false, snap && in_place, snap);
+    if (!r.empty()) return r;
+    // A broken promise: unsorted x may give any polyline, but reads stay in range.
     VectorSource<> rd{xs, ys};
     VectorSink sink;
-    m4_to_screen(rd, static_cast<std::int32_t>(xs.size()), v, true, sink);
+    m4_to_screen(rd, static_cast<std::int32_t>(xs.size()), v, true, sink, snap);
     if (rd.out_of_range) return "unsorted x with x_sorted: read out of range";
   }
   for (double& x : xs) x = std::isnan(x) ? 0.0 : x;
   std::sort(xs.begin(), xs.end());
-  return m4_matches(xs, ys, v, true);
+  std::string r = m4_matches(xs, ys, v, true);
+  return r.empty() ? m4_matches(xs, ys, v, true, in_place, true) : r;
 }
 
 // Nearest point on a polyline ----------------------------------------------------------------

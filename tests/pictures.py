@@ -3,7 +3,8 @@ a given height, and zoomed variants of those views; every point of a series and 
 points of the snapped per-column extremes, at their pixel centres."""
 import math
 
-from m4_model import floor, m4_model
+import skyloom.kernels as kernels
+from m4_model import floor
 from surface import to_screen
 
 
@@ -76,9 +77,9 @@ CASES = [
 
 
 def kept_points(xs, ys, view, snap=True):
-    """What the decimation keeps, as (px, py) pairs (at pixel centres with snap). The model
-    stands in for kernels.m4_to_screen(..., snap=True) until the module has it."""
-    return m4_model(xs, ys, *view, snap=snap)
+    """What the module's decimation keeps, as (px, py) pairs (at pixel centres with snap)."""
+    buf, count = kernels.m4_to_screen(xs, ys, *view, snap=snap)
+    return [(buf[2 * k], buf[2 * k + 1]) for k in range(count)]
 
 
 def all_points(xs, ys, view, snap=True):

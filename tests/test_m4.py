@@ -43,14 +43,26 @@ def fitted(draw, xs, ys):
     return (x_lo + at * x_span, x_span * zoom, y_lo, y_span, pl, 300.0, pw, ph)
 
 
+def ascending(data, n, fmt):
+    """An ascending buffer of n values of the format fmt (NaN made 0) and its list."""
+    xb, _ = data.draw(series(n, fmt))
+    xb = np.asarray(xb)
+    if xb.dtype.kind == "f":
+        xb[np.isnan(xb)] = 0
+    xb.sort()
+    return xb, [float(v) for v in xb]
+
+
 def flat(points):
     return [v for p in points for v in p]
 
 
-def check(xs, ys, view, flags, lists, sorted_too=False):
+def check(xs, ys, view, flags, lists, sorted_too=False, snap=False):
     """The module on (xs, ys) equals the model on lists of the same values."""
-    want = m4_model(lists[0], lists[1], *view, *flags)
+    want = m4_model(lists[0], lists[1], *view, *flags, snap=snap)
     for kw in ({}, {"x_sorted": True}) if sorted_too else ({},):
+        if snap:
+            kw["snap"] = True
         buf, count = kernels.m4_to_screen(xs, ys, *view, *flags, **kw)
         assert isinstance(buf, array.array) and buf.typecode == "d"
         assert count == len(want) and len(buf) == 2 * count
@@ -71,16 +83,23 @@ def test_equals_the_model_on_buffers_and_lists(data, n, flags):
 def test_sorted_x_gives_the_general_rule(data, n, flags, fmt):
     """Ascending xs (repeats, infinities and long runs in one column included), with and
     without the promise: both are the model's result."""
-    xb, _ = data.draw(series(n, fmt))
-    xb = np.asarray(xb)
-    if xb.dtype.kind == "f":
-        xb[np.isnan(xb)] = 0
-    xb.sort()
-    xl = [float(v) for v in xb]
+    xb, xl = ascending(data, n, fmt)
     yb, yl = data.draw(series(n))
     view = data.draw(fitted(xl, yl) | VIEWS)
     check(xb, yb, view, flags, (xl, yl), sorted_too=True)
     check(xl, yl, view, flags, (xl, yl), sorted_too=True)
+
+
+@settings(LARGE, max_examples=200, deadline=None)
+@given(st.data(), LENGTHS, FLAGS, st.booleans(), st.sampled_from(sorted(set(FORMATS) - set("nN"))))
+def test_snapped_equals_the_model(data, n, flags, ascending_x, fmt):
+    """snap=True: the model's snapped points, from buffers and lists, and with ascending xs from
+    the sorted scan too."""
+    xb, xl = ascending(data, n, fmt) if ascending_x else data.draw(series(n, fmt))
+    yb, yl = data.draw(series(n))
+    view = data.draw(fitted(xl, yl) | VIEWS)
+    check(xb, yb, view, flags, (xl, yl), sorted_too=ascending_x, snap=True)
+    check(xl, yl, view, flags, (xl, yl), sorted_too=ascending_x, snap=True)
 
 
 @settings(LARGE, max_examples=60, deadline=None)
@@ -155,6 +174,7 @@ ARR = array.array("d", [1.0, 2.0])
         (([1.0], [1.0]) + VIEW, {"sorted": True}, TypeError, "unexpected keyword argument 'sorted'"),
         (([1.0], [1.0], "0") + VIEW[1:], {}, TypeError, "must be real number, not str"),
         (([1.0], [1.0]) + VIEW, {"x_sorted": BadTruth()}, ArithmeticError, "no truth value"),
+        (([1.0], [1.0]) + VIEW, {"snap": BadTruth()}, ArithmeticError, "no truth value"),
         (([1.0, 2.0], ARR) + VIEW, {}, TypeError, "both as lists or both as buffers"),
         ((ARR, None) + VIEW, {}, TypeError, "both as lists or both as buffers"),
         ((None, None) + VIEW, {}, TypeError, r"object of type 'NoneType' has no len\(\)"),

@@ -349,9 +349,13 @@ def decimate(log, panel, name, xs, ys, max_pts, what):
 
 
 def extremes(log, panel, name, xs, ys, what):
-    """The per-column extremes of a long series in a panel: the pixels of all its points."""
+    """The per-column extremes of a long series in a panel, snapped: each kept point at its
+    pixel's centre (README: which renderers then draw exactly the picture of all the points)."""
+    def m4_to_screen(*args):
+        return kernels.m4_to_screen(*args, snap=True)
+
     args = (xs, ys, *panel.window, *panel.rect, False, panel.logy)
-    return log.call(name, kernels.m4_to_screen, len(xs), args, lambda r: r[1], lambda r: what)
+    return log.call(name, m4_to_screen, len(xs), args, lambda r: r[1], lambda r: what)
 
 
 def fn_curve(log, panel, name, xs, ys):
@@ -378,7 +382,7 @@ def walk_panels(log, n, xs, ys):
         "walk",
         0,
         "Random walk of {:,} points".format(n),
-        "m4_to_screen: first, lowest, highest, last of each column",
+        "m4_to_screen, snapped: each column's extremes at pixel centres",
     )
     walk.view(0.0, float(n - 1), lo - pad, hi - lo + 2 * pad)
     buf, cnt = extremes(log, walk, "walk", xs, ys, "the extremes of each pixel column")
@@ -642,8 +646,10 @@ def spikes_panel(log, n, rnd):
     mbuf, mcnt = extremes(log, p, "spikes", xs, ys, "every column's extremes")
     sbuf, scnt = decimate(log, p, "spikes", xs, ys, mcnt, "strided to as many points")
     tips, _ = decimate(log, p, "spikes", [xs[i] for i in at], [ys[i] for i in at], len(at), "the spikes")
-    tips = set(pairs(tips, len(at)))
-    kept = [len(tips & set(pairs(b, c))) for b, c in ((mbuf, mcnt), (sbuf, scnt))]
+    tips = pairs(tips, len(at))
+    # The extremes come back snapped to pixel centres, the strided points where they map.
+    centres = {(math.floor(x) + 0.5, math.floor(y) + 0.5) for x, y in tips}
+    kept = [len(centres & set(pairs(mbuf, mcnt))), len(set(tips) & set(pairs(sbuf, scnt)))]
     p.line(mbuf, mcnt, BLUE, 1.1, class_="series", id="spikes-m4")
     p.line(sbuf, scnt, ORANGE, 1.1, class_="series", id="spikes-strided", stroke_opacity=0.9)
     p.legend(
@@ -732,9 +738,9 @@ def index_readout(n, seed, out):
             file=out,
         )
         t0 = time.perf_counter()
-        kernels.m4_to_screen(x, y, *view, x_sorted=True)
+        kernels.m4_to_screen(x, y, *view, x_sorted=True, snap=True)
         print(
-            "  redraw: m4_to_screen with x_sorted=True over the whole view {:.1f} ms "
+            "  redraw: m4_to_screen with x_sorted=True, snap=True over the whole view {:.1f} ms "
             "(through the index: not built yet)".format((time.perf_counter() - t0) * 1e3),
             file=out,
         )

@@ -298,6 +298,7 @@ def m4_to_screen(
     ly: object,
     *,
     x_sorted: object = False,
+    snap: object = False,
 ) -> tuple[array[float], int]:
     """A long series decimated to the points that draw exactly its pixels.
 
@@ -325,6 +326,17 @@ def m4_to_screen(
         x_sorted: truth value, keyword only; true promises that ``xs`` ascends (no NaN): the
             visible part and the column boundaries are then found by bisection and only what
             the view shows is read. A broken promise gives another polyline, never a crash.
+        snap: truth value, keyword only; true makes every point stand for its pixel
+            ``(floor(px), floor(py))`` and returns the kept points at their pixels' centres
+            (``floor + 0.5``; a NaN coordinate as it is), for renderers that sample at pixel
+            centres or antialias. Runs are keyed by ``floor(px)``, with the columns next to the
+            plot's on either side counted as the plot's. A run is the path of its pixels,
+            consecutive repeats of one pixel one step; of every run the first, second,
+            penultimate and last step are kept and, of a column, in its lowest and in its
+            highest row the earliest step that is neither the first nor the last (at most 6 per
+            column, 4 per run off the plot); consecutive kept points in one pixel come back as
+            one. Drawn with the renderer's own snapping off, the kept points give the picture
+            of all the points, snapped.
 
     Returns:
         ``(buf, count)``: ``buf`` an ``array.array('d')`` of exactly ``2 * count`` interleaved

@@ -95,7 +95,10 @@ std::vector<Mapping> views(double n, double r) {
   };
 }
 
-TEST(M4, EqualsTheRuleOnEverySeriesAndView) {
+class M4Rule : public testing::TestWithParam<bool> {};  // snapped or not
+
+TEST_P(M4Rule, EqualsTheRuleOnEverySeriesAndView) {
+  const bool snap = GetParam();
   std::mt19937_64 rng(11);
   for (std::size_t n : {0, 1, 2, 3, 1023, 1024, 1025, 2049, 6000}) {
     for (int kind = 0; kind <= 8; ++kind) {
@@ -104,18 +107,19 @@ TEST(M4, EqualsTheRuleOnEverySeriesAndView) {
       for (const Mapping& v : views(static_cast<double>(n), 3 * std::sqrt(n + 1.0))) {
         SCOPED_TRACE(testing::Message() << "n " << n << " kind " << kind << " view x0 " << v.w.x0
                                         << " dx " << v.w.dx << " pl " << v.w.pl << " lx " << v.lx);
-        EXPECT_EQ(m4_matches(s.x, s.y, v, false), "");
-        EXPECT_EQ(m4_matches<256>(s.x, s.y, v, false), "");  // the blocks of lists
+        EXPECT_EQ(m4_matches(s.x, s.y, v, false, false, snap), "");
+        EXPECT_EQ(m4_matches<256>(s.x, s.y, v, false, false, snap), "");  // the blocks of lists
         if (sorted) {
-          EXPECT_EQ(m4_matches(s.x, s.y, v, true), "");
-          EXPECT_EQ(m4_matches<256>(s.x, s.y, v, true), "");
+          EXPECT_EQ(m4_matches(s.x, s.y, v, true, false, snap), "");
+          EXPECT_EQ(m4_matches<256>(s.x, s.y, v, true, false, snap), "");
         }
       }
     }
   }
 }
 
-TEST(M4, ReadInPlaceLongSeriesGiveTheRule) {
+TEST_P(M4Rule, ReadInPlaceLongSeriesGiveTheRule) {
+  const bool snap = GetParam();
   // Longer than a stretch reduced in one go, read in place: columns over several stretches, a
   // NaN y inside one, py ties within and across chunks.
   std::mt19937_64 rng(17);
@@ -128,13 +132,18 @@ TEST(M4, ReadInPlaceLongSeriesGiveTheRule) {
     for (const Mapping& v : views(static_cast<double>(n), 3 * std::sqrt(n + 1.0))) {
       SCOPED_TRACE(testing::Message() << "kind " << kind << " view x0 " << v.w.x0 << " dx "
                                       << v.w.dx << " pw " << v.w.pw << " lx " << v.lx);
-      EXPECT_EQ(m4_matches(s.x, s.y, v, false, true), "");
+      EXPECT_EQ(m4_matches(s.x, s.y, v, false, true, snap), "");
       if (kind != 5) {
-        EXPECT_EQ(m4_matches(s.x, s.y, v, true, true), "");
+        EXPECT_EQ(m4_matches(s.x, s.y, v, true, true, snap), "");
       }
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(M4, M4Rule, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& p) {
+                           return p.param ? "Snapped" : "Plain";
+                         });
 
 TEST(M4, SortedPathHonoursNaNAndInfiniteY) {
   // NaN y inside visible columns (kept alone, splitting the column) and off the plot (not

@@ -51,6 +51,15 @@ inline void trunc4(const v4& v, v4& t) noexcept {
   t = select(v < 0.0, -f, f);
 }
 
+// v rounded down, for |v| <= 2^51 (no NaN): the nearest integer, one less when that is above.
+inline void floor4(const v4& v, v4& f) noexcept {
+  const v4 magic = 0x1.8p52;
+  v4 a = v;
+  abs4(a);
+  const v4 n = select(v < 0.0, -((a + magic) - magic), (a + magic) - magic);
+  f = select(n > v, n - 1.0, n);
+}
+
 // The run key of the truncated pixel x c, ignoring y.
 inline void key4(const v4& c, double lo, double hi, v4& k) noexcept {
   k = select(c < lo, v4(kLeft), select(c > hi, v4(kRight), c));
@@ -151,29 +160,44 @@ inline std::int32_t first_where(const double* v, std::int32_t m, double lo, doub
   return m;
 }
 
-}  // namespace
-
-SKYLOOM_CLONES(column_keys)
-void column_keys_body(double* px, const double* py, std::int32_t m, double lo, double hi) noexcept {
+// The body of column_keys() (truncated columns) and of floor_keys().
+template <bool kFloor>
+inline void keys_of(double* px, const double* py, std::int32_t m, double lo, double hi) noexcept {
   std::int32_t t = 0;
   const v4 zero = 0.0;
   for (; t + 4 <= m; t += 4) {
     v4 p, q;
     load4(px + t, p);
     load4(py + t, q);
-    // NaN lanes zeroed for the truncation, then restored.
+    // NaN lanes zeroed for the cut, then restored.
     v4 c, k;
-    trunc4(select(p == p, p, zero), c);
+    if constexpr (kFloor) {
+      floor4(select(p == p, p, zero), c);
+    } else {
+      trunc4(select(p == p, p, zero), c);
+    }
     key4(c, lo, hi, k);
     const v4 r = select(p == p, select(k == c, c + (q - q), k), p);
     r.store(px + t);
   }
   for (; t < m; ++t) {
-    const double c = std::trunc(px[t]);
+    const double c = kFloor ? std::floor(px[t]) : std::trunc(px[t]);
     const double q = py[t];
     // q - q is 0, or NaN when py is (py is clamped: never infinite); NaN c stays NaN.
     px[t] = c < lo ? kLeft : (c > hi ? kRight : c + (q - q));
   }
+}
+
+}  // namespace
+
+SKYLOOM_CLONES(column_keys)
+void column_keys_body(double* px, const double* py, std::int32_t m, double lo, double hi) noexcept {
+  keys_of<false>(px, py, m, lo, hi);
+}
+
+SKYLOOM_CLONES(floor_keys)
+void floor_keys_body(double* px, const double* py, std::int32_t m, double lo, double hi) noexcept {
+  keys_of<true>(px, py, m, lo, hi);
 }
 
 SKYLOOM_CLONES(extremes)

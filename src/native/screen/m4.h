@@ -20,12 +20,23 @@
 //   alone;
 // - kept points stay in input order. Nothing is sorted: unsorted x just makes more runs.
 //
+// Snapped (for renderers that sample at pixel centres or add up antialiased coverage), each
+// point stands for its pixel (floor(px), floor(py)):
+// - runs are keyed as above with c() = floor and the bounds widened to floor(pl) - 1 and
+//   floor(pl + pw) + 1 (a stroke reaches one pixel across the plot's edge);
+// - a run is the path of its pixels, consecutive points in one pixel one step; of every run
+//   the first, second, penultimate and last step are kept, and of a column run, in its lowest
+//   and in its highest row, the earliest step that is neither its first nor its last (a path
+//   that turns back in its end row covers that pixel twice): at most 6 per column;
+// - kept points come back at their pixel's centre (floor + 0.5; a NaN coordinate as it is),
+//   consecutive ones with equal pixels as one. NaN points and the sides are as above.
+//
 // With x_sorted the caller promises ascending x values (no NaN). When the mapping rises with x
 // (finite x0, pl, and finite positive dx and pw) the visible range is then found by bisection,
 // each column's end by a guess (as if x were evenly spaced) confirmed in the data, or else by
-// galloping and bisection, and only the y values of the visible columns are read: the result
-// is the general rule's, bit for bit. A broken promise gives some other polyline, never an
-// out-of-range read or an endless loop.
+// galloping and bisection, and only the y values of the visible columns are read (snapped, also
+// the few points that end the sides' paths): the result is the general rule's, bit for bit. A
+// broken promise gives some other polyline, never an out-of-range read or an endless loop.
 //
 // The pieces: screen/m4_runs.h (runs and their kept points), screen/m4_general.h and
 // screen/m4_sorted.h (the two scans), screen/search.h (the searches of the sorted data and of
@@ -42,20 +53,27 @@
 
 namespace skyloom {
 
-// The kept points of the n points of src, mapped by map, pushed to sink. kSource when the source
-// failed, kInterrupted when its poll() said stop, kMemory when the sink refused a point or the
-// source had no scratch.
-template <class Source, class Sink>
-Stop m4_to_screen(Source& src, std::int32_t n, const Mapping& map, bool x_sorted,
-                  Sink& sink) noexcept {
+// m4_to_screen() with the rule fixed at compile time.
+template <bool kSnap, class Source, class Sink>
+Stop m4_scan(Source& src, std::int32_t n, const Mapping& map, bool x_sorted, Sink& sink) noexcept {
   if (n <= 0) return Stop::kNone;
   if (!src.allocate(n, 2)) return Stop::kMemory;
   if (x_sorted && m4::rises(map)) {
-    m4::Sorted<Source, Sink> scan(src, sink, map);
+    m4::Sorted<Source, Sink, kSnap> scan(src, sink, map);
     return scan.run(n) ? Stop::kNone : scan.status();
   }
-  m4::General<Source, Sink> scan(src, sink, map);
+  m4::General<Source, Sink, kSnap> scan(src, sink, map);
   return scan.run(n) ? Stop::kNone : scan.status();
+}
+
+// The kept points of the n points of src, mapped by map, pushed to sink; snapped with snap.
+// kSource when the source failed, kInterrupted when its poll() said stop, kMemory when the sink
+// refused a point or the source had no scratch.
+template <class Source, class Sink>
+Stop m4_to_screen(Source& src, std::int32_t n, const Mapping& map, bool x_sorted, Sink& sink,
+                  bool snap = false) noexcept {
+  return snap ? m4_scan<true>(src, n, map, x_sorted, sink)
+              : m4_scan<false>(src, n, map, x_sorted, sink);
 }
 
 }  // namespace skyloom

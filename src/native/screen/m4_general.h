@@ -19,9 +19,9 @@ namespace skyloom::m4 {
 constexpr int kCellChanges = 16;
 constexpr int kCooldown = 64;
 
-template <class Source, class Sink>
-class General : public Runs<Source, Sink, false> {
-  using Base = Runs<Source, Sink, false>;
+template <class Source, class Sink, bool kSnap>
+class General : public Runs<Source, Sink, false, kSnap> {
+  using Base = Runs<Source, Sink, false, kSnap>;
   static constexpr std::int32_t kBlock = Source::kBlock;
 
  public:
@@ -70,7 +70,7 @@ class General : public Runs<Source, Sink, false> {
     } else {
       for (std::int32_t k = t; k < m; ++k) map.point(x[k], y[k], px[k], py[k]);
     }
-    column_keys(px + t, py + t, m - t, this->lo_, this->hi_);
+    (kSnap ? floor_keys : column_keys)(px + t, py + t, m - t, this->lo_, this->hi_);
     return this->template feed<MappedY>(base, t, m);
   }
 
@@ -114,7 +114,7 @@ class General : public Runs<Source, Sink, false> {
   // Makes the cell of x (not NaN) current: its run key and the interval of x values with it.
   void enter_cell(double x) noexcept {
     constexpr double inf = std::numeric_limits<double>::infinity();
-    const double c = std::trunc(this->map_.px(x));
+    const double c = Base::cut(this->map_.px(x));
     const double lo = this->lo_, hi = this->hi_;
     // The cell lies between offsets of doubles (see first_in_column): x's own is inside.
     if (c < lo) {
@@ -153,7 +153,7 @@ class General : public Runs<Source, Sink, false> {
     if (!(guess == guess)) guess = w.x0;
     std::uint64_t no = 0, yes = kTop;
     search::gallop_bisect(no, yes, offset(guess), [&](std::uint64_t u, bool& reaches) {
-      reaches = std::trunc(this->map_.px(at(u))) >= col;
+      reaches = Base::cut(this->map_.px(at(u))) >= col;
       return true;
     });
     return yes;

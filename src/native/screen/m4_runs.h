@@ -65,6 +65,9 @@ constexpr double kLeft = -3e6, kRight = 3e6;
 // c(px), or NaN for a point kept alone. lo and hi are c(pl) and c(pl + pw).
 extern const simd::Entry<void(double* px, const double* py, std::int32_t m, double lo, double hi)>
     column_keys;
+// The same with the column floor(px), for snapped points.
+extern const simd::Entry<void(double* px, const double* py, std::int32_t m, double lo, double hi)>
+    floor_keys;
 // The smallest and largest of v[0 .. m), m > 0; false (and mn, mx unspecified) if one is NaN.
 extern const simd::Entry<bool(const double* v, std::int32_t m, double& mn, double& mx)> extremes;
 // extremes() of v[0 .. m), m > 0, and of each chunk of kChunk values in lo[j] and hi[j]: where
@@ -116,9 +119,22 @@ struct Pick {
 struct MappedY {};
 struct RawY {};
 
+// A pixel: its column and row, or NaN in either, which makes it equal to none.
+struct Pixel {
+  double c, r;
+  bool operator==(const Pixel& o) const noexcept { return c == o.c && r == o.r; }
+};
+
+// Where a snapped point is drawn: the centre of its pixel (a NaN coordinate stays NaN).
+inline double centre(double v) noexcept {
+  return v == v ? std::floor(v) + 0.5 : v;
+}
+
 // The runs of one scan over a Source, the kept points going to a Sink. With kLazyX the scan does
-// not read x with y: kept points wait until their x are read together (see emit()).
-template <class Source, class Sink, bool kLazyX>
+// not read x with y: kept points wait until their x are read together (see emit()). With kSnap
+// the runs follow the snapped rule (screen/m4.h): columns by floor, and of each run the steps
+// between pixels that the rule keeps, each point drawn at its pixel's centre.
+template <class Source, class Sink, bool kLazyX, bool kSnap>
 class Runs {
  public:
   Stop status() const noexcept { return status_; }
@@ -130,11 +146,14 @@ class Runs {
         map_(map),
         py_(src.work(0)),
         key_(src.work(1)),
-        lo_(std::trunc(map.w.pl)),
-        hi_(std::trunc(map.w.pl + map.w.pw)),
+        lo_(kSnap ? std::floor(map.w.pl) - 1 : std::trunc(map.w.pl)),
+        hi_(kSnap ? std::floor(map.w.pl + map.w.pw) + 1 : std::trunc(map.w.pl + map.w.pw)),
         raw_y_(map.ly == 0 && map.w.dy != 0 && map.w.ph != 0 && std::isfinite(map.w.y0) &&
                std::isfinite(map.w.dy) && std::isfinite(map.w.pb) && std::isfinite(map.w.ph)),
         falls_((map.w.dy > 0) == (map.w.ph > 0)) {}
+
+  // The column of a pixel x: truncated, or floored for snapped points.
+  static double cut(double px) noexcept { return kSnap ? std::floor(px) : std::trunc(px); }
 
   // Records why the scan stops; returns false for the caller to pass up.
   bool stop(Stop s) noexcept {
@@ -168,8 +187,19 @@ class Runs {
       pending_[n_pending_++] = p;
       return n_pending_ < kPending || flush();
     } else {
-      return sink_.push(map_.px(p.x), p.py) || stop(Stop::kMemory);
+      return put(map_.px(p.x), p.py);
     }
+  }
+
+  // One kept point to the sink; snapped, at its pixel's centre, unless the one before is there.
+  bool put(double px, double py) noexcept {
+    if constexpr (kSnap) {
+      px = centre(px);
+      py = centre(py);
+      if (px == out_.c && py == out_.r) return true;
+      out_ = {px, py};
+    }
+    return sink_.push(px, py) || stop(Stop::kMemory);
   }
 
   bool flush() noexcept {
@@ -178,7 +208,7 @@ class Runs {
       if (!src_.x_at(static_cast<std::int32_t>(pending_[j].i), x[j])) return stop(Stop::kSource);
     }
     for (int j = 0; j < n_pending_; ++j) {
-      if (!sink_.push(map_.px(x[j]), pending_[j].py)) return stop(Stop::kMemory);
+      if (!put(map_.px(x[j]), pending_[j].py)) return false;
     }
     n_pending_ = 0;
     return true;
@@ -188,13 +218,24 @@ class Runs {
     open_ = true;
     run_key_ = key;
     first_ = low_ = high_ = last_ = p;
+    if constexpr (kSnap) {
+      has_second_ = has_before_last_ = false;
+      low_wait_ = high_wait_ = true;
+      low_row_ = high_row_ = std::floor(p.py);
+    }
   }
 
-  // A run off the plot to one side, known whole: its first and last points.
-  bool side(double key, const Pick& first, const Pick& last) noexcept {
+  // A run off the plot to one side, known whole: its first and last points and, snapped, the
+  // first point of its second pixel and the last of its last pixel but one (null when none).
+  bool side(double key, const Pick& first, const Pick& last, const Pick* second = nullptr,
+            const Pick* before_last = nullptr) noexcept {
     if (!close()) return false;
     open(key, first);
     last_ = last;
+    if constexpr (kSnap) {
+      if ((has_second_ = second != nullptr)) second_ = *second;
+      if ((has_before_last_ = before_last != nullptr)) before_last_ = *before_last;
+    }
     return true;
   }
 
@@ -202,9 +243,17 @@ class Runs {
   bool close() noexcept {
     if (!open_) return true;
     open_ = false;
-    Pick p[4] = {first_, low_, high_, last_};
+    Pick p[6] = {first_, low_, high_, last_};
     int m = 4;
-    if (!on_screen(run_key_)) {
+    if constexpr (kSnap) {
+      // A pixel's steps may stand for one another: each is drawn at the same centre.
+      m = 1;
+      if (has_second_) p[m++] = second_;
+      if (has_before_last_) p[m++] = before_last_;
+      if (on_screen(run_key_) && !low_wait_) p[m++] = low_;
+      if (on_screen(run_key_) && !high_wait_) p[m++] = high_;
+      p[m++] = last_;
+    } else if (!on_screen(run_key_)) {
       p[1] = last_;
       m = 2;
     }
@@ -245,6 +294,7 @@ class Runs {
   template <class Y>
   bool extend(std::int64_t base, std::int32_t t, std::int32_t e, double k, double mn, double mx,
               bool chunks = false) noexcept {
+    if constexpr (kSnap) return extend_snapped<Y>(base, t, e, k, mn, mx, chunks);
     if (!open_ || run_key_ != k) {
       if (!close()) return false;
       open(k, pick<Y>(base, t));
@@ -275,25 +325,42 @@ class Runs {
     if (e_is_max ? !(E > side.y) : !(E < side.y)) return -1;  // maps no further: a tie at best
     const double P = map_.py(E);
     if (smaller ? !(P < side.py) : !(P > side.py)) return -1;  // a tie keeps the earlier point
-    const double t = tie_bound(E, O, P);
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    const double lo = e_is_max ? t : -inf, hi = e_is_max ? inf : t;
-    std::int32_t from = 0;
-    if (chunks) {
-      const double* reach = e_is_max ? chunk_hi_ : chunk_lo_;
-      for (std::int32_t j = 0; from < m && !(reach[j] >= lo && reach[j] <= hi); ++j) from += kChunk;
-      if (from >= m) return -1;
-      m = m - from < kChunk ? m - from : kChunk;
-    }
-    const std::int32_t u = first_inside(y + from, m, lo, hi);
-    // Always found, unless data read in place changed under the scan.
-    return u < m ? from + u : -1;
+    return raw_first(y, m, tie_bound(E, O, [P](double py) { return py == P; }), e_is_max, chunks);
   }
 
-  // Of the values from O to E (both in the block), the one nearest O whose py equals P = py(E):
-  // by monotony these are the values from it to E. Searched from E in the total order of doubles.
-  double tie_bound(double E, double O, double P) const noexcept {
-    if (map_.py(O) == P) return O;
+  // The offset of the earliest of the m values y at or beyond t (towards the maximum when
+  // e_is_max), else -1. With chunks, only the first chunk that reaches so far is searched.
+  // Only the offsets from skip on are searched.
+  std::int32_t raw_first(const double* y, std::int32_t m, double t, bool e_is_max, bool chunks,
+                         std::int32_t skip = 0) const noexcept {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const double lo = e_is_max ? t : -inf, hi = e_is_max ? inf : t;
+    if (chunks) {
+      const double* reach = e_is_max ? chunk_hi_ : chunk_lo_;
+      for (std::int32_t j = skip / kChunk;; ++j) {
+        // The chunk that holds skip may reach so far only before it.
+        const std::int32_t from = j * kChunk > skip ? j * kChunk : skip;
+        if (from >= m) return -1;
+        if (!(reach[j] >= lo && reach[j] <= hi)) continue;
+        const std::int32_t end = m - j * kChunk > kChunk ? (j + 1) * kChunk : m;
+        const std::int32_t u = first_inside(y + from, end - from, lo, hi);
+        if (u < end - from) return from + u;
+        // Always found in a whole chunk, unless data read in place changed under the scan.
+        if (from == j * kChunk) return -1;
+      }
+    }
+    const std::int32_t u = first_inside(y + skip, m - skip, lo, hi);
+    return u < m - skip ? skip + u : -1;
+  }
+
+  // Of the values from O to E (both in the block), the one nearest O whose py is like E's
+  // (like(py) holds, as it does for py(E)): by monotony these are the values from it to E.
+  // Searched from E in the total order of doubles, from near that value when it is known (it
+  // then costs a few probes, not the logarithm of the span).
+  template <class Like>
+  double tie_bound(double E, double O, Like like,
+                   double near = std::numeric_limits<double>::quiet_NaN()) const noexcept {
+    if (like(map_.py(O))) return O;
     const std::int64_t ke = order_key(E), ko = order_key(O);
     const bool down = ko < ke;
     // Offsets from E towards O, in unsigned arithmetic: the span may exceed 2^63.
@@ -305,13 +372,158 @@ class Runs {
           down ? static_cast<std::uint64_t>(ke) - off : static_cast<std::uint64_t>(ke) + off;
       return from_order_key(static_cast<std::int64_t>(k));
     };
-    // map_y equals P at offset 0 and differs at span: the first offset where it differs.
+    std::uint64_t guess = 1;
+    if (near == near) {
+      const auto kn = static_cast<std::uint64_t>(order_key(near));
+      const auto k = static_cast<std::uint64_t>(ke);
+      const std::uint64_t off = down ? k - kn : kn - k;
+      if ((down ? kn < k : kn > k) && off <= span) guess = off;
+    }
+    // like holds at offset 0 and not at span: the first offset where it does not.
     std::uint64_t same = 0, differs = span;
-    search::gallop_bisect(same, differs, std::uint64_t{1}, [&](std::uint64_t off, bool& d) {
-      d = map_.py(at(off)) != P;
+    search::gallop_bisect(same, differs, guess, [&](std::uint64_t off, bool& d) {
+      d = !like(map_.py(at(off)));
       return true;
     });
     return at(differs - 1);
+  }
+
+  // The values of a column's points in row r, as [lo, hi]: of py (MappedY), or of raw y from yr,
+  // a raw y in that row (RawY), its ends guessed by inverting the mapping. Every point of a
+  // column lies in some row of it: nothing else need be told apart.
+  template <class Y>
+  void row_range(double r, double yr, double& lo, double& hi) const noexcept {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    if constexpr (std::is_same_v<Y, MappedY>) {
+      lo = r;
+      hi = std::nextafter(r + 1, -inf);  // rows are integers: r + 1 is exact
+    } else {
+      auto like = [r](double py) { return std::floor(py) == r; };
+      const LinearView& w = map_.w;
+      const double a = w.y0 + (w.pb - r) / w.ph * w.dy, b = w.y0 + (w.pb - (r + 1)) / w.ph * w.dy;
+      lo = tie_bound(yr, -inf, like, a < b ? a : b);
+      hi = tie_bound(yr, inf, like, a < b ? b : a);
+    }
+  }
+
+  // The block's values that row_range() bounds: py (MappedY) or raw y.
+  template <class Y>
+  const double* row_values() const noexcept {
+    return std::is_same_v<Y, MappedY> ? py_ : y_;
+  }
+
+  // The mapped y of point t of the block.
+  template <class Y>
+  double py_at(std::int32_t t) const noexcept {
+    if constexpr (std::is_same_v<Y, MappedY>) {
+      return py_[t];
+    } else {
+      return map_.py(y_[t]);
+    }
+  }
+
+  // The pixel of point t of the block in the run with key k: a column's points need only their
+  // row (x is not read there by the sorted scan), the sides' their x too.
+  template <class Y>
+  Pixel pixel_at(std::int32_t t, double k) const noexcept {
+    double c = k;
+    if constexpr (!kLazyX) {
+      if (!on_screen(k)) c = std::floor(map_.px(x_[t]));
+    }
+    return {c, std::floor(py_at<Y>(t))};
+  }
+
+  // extend() with snapped points: the run's second pixel, the end of its last pixel but one,
+  // and the earliest entries into its lowest and highest rows after its first pixel.
+  template <class Y>
+  bool extend_snapped(std::int64_t base, std::int32_t t, std::int32_t e, double k, double mn,
+                      double mx, bool chunks) noexcept {
+    std::int32_t from = t;  // the first point to compare with the one before it
+    if (!open_ || run_key_ != k) {
+      if (!close()) return false;
+      open(k, pick<Y>(base, t));
+      first_pixel_ = last_pixel_ = pixel_at<Y>(t, k);
+      ++from;
+    }
+    const double* v = row_values<Y>();
+    if (!has_second_ && from < e) {
+      std::int32_t u = from;
+      if (on_screen(k)) {
+        double lo, hi;
+        row_range<Y>(first_pixel_.r, first_.y, lo, hi);
+        u += first_outside(v + from, e - from, lo, hi);
+      } else {
+        while (u < e && pixel_at<Y>(u, k) == first_pixel_) ++u;
+      }
+      if (u < e) {
+        second_ = pick<Y>(base, u);
+        has_second_ = true;
+      }
+    }
+    if (on_screen(k)) {
+      // Only a segment's extreme rows can be the run's; the mapping may fall.
+      const bool mapped = std::is_same_v<Y, MappedY>;
+      const double lo_e = mapped || !falls_ ? mn : mx, hi_e = mapped || !falls_ ? mx : mn;
+      enter_row<Y>(base, t, e, true, lo_e, chunks, low_row_, low_wait_, low_);
+      enter_row<Y>(base, t, e, false, hi_e, chunks, high_row_, high_wait_, high_);
+    }
+    // The last pixel's first point ends the run's path so far: the point before it is kept.
+    const Pixel end = pixel_at<Y>(e - 1, k);
+    std::int32_t u = e - 2;
+    if (on_screen(k)) {
+      double lo, hi;
+      row_range<Y>(end.r, y_[e - 1], lo, hi);
+      while (u >= t && v[u] >= lo && v[u] <= hi) --u;
+    } else {
+      while (u >= t && pixel_at<Y>(u, k) == end) --u;
+    }
+    if (u >= t) {
+      before_last_ = pick<Y>(base, u);
+      has_before_last_ = true;
+    } else if (from == t && !(end == last_pixel_)) {
+      before_last_ = last_;
+      has_before_last_ = true;
+    }
+    last_ = pick<Y>(base, e - 1);
+    last_pixel_ = end;
+    return true;
+  }
+
+  // The run's lowest (low) or highest row, over the points [t, e) of a column whose y reach E
+  // at that end: a row beyond it is entered at its earliest point; the
+  // run's own row, while only its first point is there (wait), at its earliest point after the
+  // first pixel.
+  template <class Y>
+  void enter_row(std::int64_t base, std::int32_t t, std::int32_t e, bool low, double E, bool chunks,
+                 double& row, bool& wait, Pick& at) noexcept {
+    const double r = std::floor(std::is_same_v<Y, MappedY> ? E : map_.py(E));
+    std::int32_t from = t;
+    if (low ? r < row : r > row) {
+      row = r;
+      wait = false;
+    } else if (r == row && wait && has_second_) {
+      if (second_.i > base + t) from = static_cast<std::int32_t>(second_.i - base);
+      // Searched on from there: the chunks' reach, which would skip ahead, measured slower.
+      chunks = false;
+    } else {
+      return;
+    }
+    double lo, hi;
+    row_range<Y>(r, E, lo, hi);
+    std::int32_t u;
+    if constexpr (std::is_same_v<Y, MappedY>) {
+      constexpr double inf = std::numeric_limits<double>::infinity();
+      u = first_inside(py_ + from, e - from, low ? -inf : lo, low ? hi : inf);
+      u = u < e - from ? u : -1;
+    } else {
+      // Towards the y maximum when the row lies that way.
+      u = raw_first(y_ + t, e - t, low == falls_ ? lo : hi, low == falls_, chunks, from - t);
+      u = u < 0 ? u : u - (from - t);
+    }
+    if (u >= 0) {
+      at = pick<Y>(base, from + u);
+      wait = false;
+    }
   }
 
   Source& src_;
@@ -336,6 +548,16 @@ class Runs {
   bool open_ = false;
   double run_key_ = 0;
   Pick first_{}, low_{}, high_{}, last_{};
+  // Snapped: the first point of the second pixel and the last of the last pixel but one (when
+  // the run has them), the pixels of the first and last points, the lowest and highest rows and
+  // whether only the first point has been there (low_ and high_ are then not kept), and the
+  // last point drawn.
+  bool has_second_ = false, has_before_last_ = false;
+  Pick second_{}, before_last_{};
+  Pixel first_pixel_{}, last_pixel_{};
+  double low_row_ = 0, high_row_ = 0;
+  bool low_wait_ = true, high_wait_ = true;
+  Pixel out_{std::numeric_limits<double>::quiet_NaN(), 0};
 };
 
 }  // namespace m4

@@ -16,9 +16,9 @@ namespace skyloom::m4 {
 
 constexpr std::int64_t kRawColumn = 64;  // shorter columns are mapped point by point
 
-template <class Source, class Sink>
-class Sorted : public Runs<Source, Sink, true> {
-  using Base = Runs<Source, Sink, true>;
+template <class Source, class Sink, bool kSnap>
+class Sorted : public Runs<Source, Sink, true, kSnap> {
+  using Base = Runs<Source, Sink, true, kSnap>;
   static constexpr std::int32_t kBlock = Source::kBlock;
 
  public:
@@ -38,7 +38,7 @@ class Sorted : public Runs<Source, Sink, true> {
       double x = visible_.x_first;
       for (std::int64_t s = a, e; s < b; s = e) {
         if (!this->tick(1)) return false;
-        const double k = std::trunc(this->map_.px(x));
+        const double k = Base::cut(this->map_.px(x));
         if (!column_end(s, x, k, e, x)) return false;
         if (!(this->raw_y_ && e - s >= kRawColumn ? column<RawY>(s, e, k)
                                                   : column<MappedY>(s, e, k))) {
@@ -59,7 +59,7 @@ class Sorted : public Runs<Source, Sink, true> {
     if (!this->tick(1)) return false;
     double x;
     if (!x_at(i, x)) return false;
-    c = std::trunc(this->map_.px(x));
+    c = Base::cut(this->map_.px(x));
     return true;
   }
 
@@ -85,8 +85,9 @@ class Sorted : public Runs<Source, Sink, true> {
   std::int64_t guess_end(std::int64_t s, double xs, double k) const noexcept {
     const LinearView& w = this->map_.w;
     const std::int64_t b = visible_.b;
-    // Column c holds the px of trunc c: (c - 1, c] below zero, [c, c + 1) above, (-1, 1) at 0.
-    const double edge = w.x0 + ((k + 1 > 0 ? k + 1 : k) - w.pl) / w.pw * w.dx;
+    // Column c holds the px of trunc c: (c - 1, c] below zero, [c, c + 1) above, (-1, 1) at 0;
+    // of floor c, [c, c + 1).
+    const double edge = w.x0 + ((kSnap || k + 1 > 0 ? k + 1 : k) - w.pl) / w.pw * w.dx;
     double f = (edge - xs) / (visible_.x_last - xs);
     if (!(f >= 0)) f = 0;  // NaN too (a broken promise, or one x for all)
     if (f > 1) f = 1;
@@ -120,7 +121,7 @@ class Sorted : public Runs<Source, Sink, true> {
       if (!(k >= ahead_k_ && k < ahead_k_ + kAhead) && !look_ahead(k)) return false;
       const Guess& q = ahead_[static_cast<int>(k - ahead_k_)];
       const Mapping& map = this->map_;
-      if (q.g > s && !(std::trunc(map.px(q.before)) > k) && std::trunc(map.px(q.at)) > k) {
+      if (q.g > s && !(Base::cut(map.px(q.before)) > k) && Base::cut(map.px(q.at)) > k) {
         e = q.g;
         xe = q.at;
         return true;
@@ -144,13 +145,49 @@ class Sorted : public Runs<Source, Sink, true> {
     return e == b || x_at(e, xe);
   }
 
-  // The off-screen run [s, e): its first and last points.
+  // The off-screen run [s, e): its first and last points and, snapped, the first point of its
+  // second pixel and the last of its last pixel but one.
   bool side_run(std::int64_t s, std::int64_t e, double key) noexcept {
-    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-    double first, last;
-    if (!this->close() || !y_at(s, first) || !y_at(e - 1, last)) return false;
-    const Mapping& map = this->map_;
-    return this->side(key, {s, nan, first, map.py(first)}, {e - 1, nan, last, map.py(last)});
+    Pick first, last;
+    if (!this->close() || !side_point(s, first) || !side_point(e - 1, last)) return false;
+    if constexpr (kSnap) {
+      Pick second, before_last;
+      bool has_second, has_before_last;
+      if (!other_pixel(s, 1, e, first, second, has_second) ||
+          !other_pixel(e - 1, -1, s - 1, last, before_last, has_before_last)) {
+        return false;
+      }
+      return this->side(key, first, last, has_second ? &second : nullptr,
+                        has_before_last ? &before_last : nullptr);
+    }
+    return this->side(key, first, last);
+  }
+
+  // Point i off the plot: its mapped y, and its pixel x in x (not kept: read again when drawn).
+  bool side_point(std::int64_t i, Pick& p) noexcept {
+    double y;
+    if (!y_at(i, y)) return false;
+    p = {i, std::numeric_limits<double>::quiet_NaN(), y, this->map_.py(y)};
+    if constexpr (kSnap) {
+      if (!this->tick(1) || !x_at(i, p.x)) return false;
+      p.x = this->map_.px(p.x);
+    }
+    return true;
+  }
+
+  // The first point from p's on (step 1) or back (step -1) before end whose pixel is not p's.
+  bool other_pixel(std::int64_t from, std::int64_t step, std::int64_t end, const Pick& p, Pick& out,
+                   bool& found) noexcept {
+    const Pixel px{std::floor(p.x), std::floor(p.py)};
+    found = false;
+    for (std::int64_t i = from + step; i != end; i += step) {
+      if (!side_point(i, out)) return false;
+      if (!(Pixel{std::floor(out.x), std::floor(out.py)} == px)) {
+        found = true;
+        return true;
+      }
+    }
+    return true;
   }
 
   bool y_at(std::int64_t i, double& y) noexcept {
