@@ -676,7 +676,6 @@ def index_readout(n, seed, out):
     import tempfile
 
     rng = np.random.default_rng(seed)
-    view = (0.0, float(n), 0.0, 1.0, 0.0, 246.0, 322.0, 246.0, 0, 0)
     # A file in memory where the system has such a place: the readout is about queries, and
     # writing gigabytes to a disk would take most of its time.
     shm = "/dev/shm" if os.access("/dev/shm", os.W_OK) else None
@@ -692,7 +691,7 @@ def index_readout(n, seed, out):
         written = time.perf_counter() - t0
         x, y = xy[0], xy[1]
         lo, hi = float(y.min()), float(y.max())
-        view = (0.0, float(n), lo, (hi - lo) or 1.0) + view[4:]
+        view = (0.0, float(n), lo, (hi - lo) or 1.0, 0.0, 246.0, 322.0, 246.0, 0, 0)
         print(
             "series index: a random walk of {:,} float64 points in a memory-mapped file "
             "({:.1f} GB, written in {:.1f} s)".format(n, 16 * n / 1e9, written),
