@@ -37,8 +37,10 @@ demo: install
 
 test: test-python test-cpp
 
+# Spread over both cores (pytest-xdist), then the tests that measure time alone.
 test-python: install
-	$(PY) -m pytest -q tests
+	$(PY) -m pytest -q -n 2 -m "not timing" tests
+	$(PY) -m pytest -q -m timing tests
 
 # Every nox session: the suite on each of CPython 3.8 to 3.15, the sanitizer and debug-interpreter
 # builds, the C++ tests, the wheels, the sdist and the wheel on Debian 11 (`$(NOX) -l` lists them).

@@ -20,6 +20,10 @@ nox.options.default_venv_backend = "venv"
 
 VERSIONS = ["3.8", "3.9", "3.10", "3.11", "3.12", "3.13", "3.14", "3.15"]
 REFERENCE = "3.8"
+# The sessions that CI runs (.ci/run: `nox -t ci`). The suite on the other versions runs there
+# against their wheels (the wheels session), which are what users install; their source-build
+# sessions (tests-3.9 to tests-3.15) stay for running by hand.
+CI = ("ci",)
 # pyenv here stops at 3.13: the newer releases come from Debian unstable, in a root that
 # tools/roots.sh makes (`tools/roots.sh pythons sid` lists what it provides).
 ROOT_OF = {"3.14": "sid", "3.15": "sid"}
@@ -101,12 +105,28 @@ def install_package(run, defines=(), env=None):
     )
 
 
+# The suite in two passes: the tests marked timing (they measure wall time or wait for a timer's
+# signal) alone, after the rest spread over both cores by pytest-xdist.
+PASSES = (["-n", "2", "-m", "not timing"], ["-m", "timing"])
+
+
+def suite_passes(command, *options, posargs=None, **kwargs):
+    """Runs `command` (a runner taking argv) as pytest on the suite in its two passes, or once on
+    the files and options given after `--`."""
+    if posargs:
+        return command("-m", "pytest", "-q", *options, *posargs, **kwargs)
+    for spread in PASSES:
+        command("-m", "pytest", "-q", *spread, *options, "tests", **kwargs)
+
+
 def run_tests(run, env=None, *options):
     """pytest on the suite, or on the files and options given after `--`."""
-    run(run.python, "-m", "pytest", "-q", *options, *(run.session.posargs or ["tests"]), env=env)
+    suite_passes(lambda *a, **k: run(run.python, *a, **k), *options, posargs=run.session.posargs,
+                 env=env)
 
 
-def suite_session(name, python, defines=(), build_env=None, test_env=None, system=(), check=None):
+def suite_session(name, python, defines=(), build_env=None, test_env=None, system=(), check=None,
+                  tags=CI):
     """Registers a session that builds the module (with `defines` and `build_env`) and runs the
     suite (with `test_env`): the way to add a build variant. `system` names groups of
     tools/bootstrap-system.sh to install first; `check(session, path)` inspects the built module
@@ -130,7 +150,8 @@ def suite_session(name, python, defines=(), build_env=None, test_env=None, syste
     session_fn.__doc__ = "The suite on CPython %s%s%s." % (
         python, where, "".join(", " + d for d in described))
     # A root's interpreter is reached through tools/roots.sh: nox makes no venv of its own then.
-    nox.session(name=name, python=False if python in ROOT_OF else pyenv_python(python))(session_fn)
+    nox.session(name=name, python=False if python in ROOT_OF else pyenv_python(python),
+                tags=list(tags))(session_fn)
 
 
 def built_by_clang(session, path):
@@ -165,13 +186,13 @@ for v in VERSIONS:
     if v == REFERENCE:
         env = {"PYTHONMALLOC": "debug", **QUICK}
     check = avx_only_in_versions if v == REFERENCE else None
-    suite_session("tests-" + v, v, test_env=env, check=check)
+    suite_session("tests-" + v, v, test_env=env, check=check, tags=CI if v == REFERENCE else ())
 
 # Portability of the sources: the module built by clang, and built with the vector code and its
 # AVX2 versions switched off (simd.h's plain loops), whose results the suite checks to the bit.
 suite_session("clang", REFERENCE, build_env={"CXX": "clang++"}, test_env=QUICK, system=["clang"],
               check=built_by_clang)
-suite_session("no-simd", REFERENCE, defines=["SKYLOOM_SIMD=OFF"], check=without_avx)
+suite_session("no-simd", REFERENCE, defines=["SKYLOOM_SIMD=OFF"], test_env=QUICK, check=without_avx)
 
 
 # The renderers that a plotting package draws with, pinned in tests/renderers.txt, on one
@@ -180,7 +201,7 @@ suite_session("no-simd", REFERENCE, defines=["SKYLOOM_SIMD=OFF"], check=without_
 RENDERERS_PYTHON = "3.12"
 
 
-@nox.session(python=pyenv_python(RENDERERS_PYTHON))
+@nox.session(python=pyenv_python(RENDERERS_PYTHON), tags=CI)
 def renderers(session):
     """The snapped per-column extremes drawn by matplotlib, cairo, Skia and Qt (offscreen) as
     well as Pillow: tests/test_m4_renderers.py alone."""
@@ -188,11 +209,11 @@ def renderers(session):
     run = Runner(session, RENDERERS_PYTHON)
     install_package(run)
     run.pip_install("-r", "tests/renderers.txt")
-    run(run.python, "-m", "pytest", "-q", *(session.posargs or ["tests/test_m4_renderers.py"]),
-        env={"QT_QPA_PLATFORM": "offscreen"})
+    run(run.python, "-m", "pytest", "-q", "-n", "2",
+        *(session.posargs or ["tests/test_m4_renderers.py"]), env={"QT_QPA_PLATFORM": "offscreen"})
 
 
-@nox.session(python=pyenv_python(REFERENCE))
+@nox.session(python=pyenv_python(REFERENCE), tags=CI)
 def asan(session):
     """The suite against an AddressSanitizer + UndefinedBehaviorSanitizer build.
 
@@ -217,7 +238,7 @@ def asan(session):
     run_tests(run, env, "-p", "no:cacheprovider", "--capture=sys", "--run-slow")
 
 
-@nox.session(name="debug-python", python=DEBUG_PYTHON)
+@nox.session(name="debug-python", python=DEBUG_PYTHON, tags=CI)
 def debug_python(session):
     """The suite on Debian's debug build of CPython 3.11, the module built without NDEBUG.
 
@@ -432,7 +453,7 @@ def make_wheel(session, interp):
     return fixed, faults
 
 
-@nox.session(python=pyenv_python("3.11"))
+@nox.session(python=pyenv_python("3.11"), tags=CI)
 def wheels(session):
     """One manylinux_2_17 (manylinux2014) wheel per supported version into dist/.
 
@@ -461,8 +482,8 @@ def test_wheel(session, interp, wheel):
         root = ROOT_OF[interp.version]
         python = root_venv(session, root, interp.version, "wheel-" + interp.version)
         in_root(session, root, python, "-m", "pip", "install", "-q", *test_deps, wheel)
-        in_root(session, root, python, "-m", "pytest", "-q", "-p", "no:cacheprovider", "tests",
-                env=ROOT_QUICK)
+        suite_passes(lambda *a, **k: in_root(session, root, python, *a, **k),
+                     "-p", "no:cacheprovider", env=ROOT_QUICK)
         return
     venv = Path("build/wheels/venv-" + interp.version)
     if not (venv / "bin" / "python").exists():
@@ -471,8 +492,8 @@ def test_wheel(session, interp, wheel):
     session.run(python, "-m", "pip", "install", "-q", *test_deps, external=True)
     session.run(python, "-m", "pip", "install", "-q", "--force-reinstall", "--no-deps", wheel,
                 external=True)
-    session.run(python, "-m", "pytest", "-q", "-p", "no:cacheprovider", "tests", env=QUICK,
-                external=True)
+    suite_passes(lambda *a, **k: session.run(python, *a, **k), "-p", "no:cacheprovider",
+                 env=QUICK, external=True)
 
 
 def check_sdist_metadata(session, archive):
@@ -489,7 +510,7 @@ def check_sdist_metadata(session, archive):
                       % (classified, requires, VERSIONS))
 
 
-@nox.session(python=pyenv_python(REFERENCE))
+@nox.session(python=pyenv_python(REFERENCE), tags=CI)
 def sdist(session):
     """The sdist into dist/, its metadata checked against the tested versions, installed from
     scratch and tested with the tests it carries.
@@ -505,7 +526,8 @@ def sdist(session):
     session.install("--no-cache-dir", "skyloom[test] @ file://" + os.path.abspath(archive))
     session.run("tar", "-xzf", archive, "-C", "build/sdist-check", external=True)
     with session.chdir(archive[: -len(".tar.gz")]):
-        session.run("python", "-m", "pytest", "-q", "-p", "no:cacheprovider", "tests", env=QUICK)
+        suite_passes(lambda *a, **k: session.run("python", *a, **k), "-p", "no:cacheprovider",
+                     env=QUICK)
 
 
 # Debian 11: glibc 2.31 and its own CPython 3.9, as people still run it.
@@ -517,7 +539,7 @@ def wheel_tags(path):
     return {"%s-%s-%s" % t for t in itertools.product(*parts)}
 
 
-@nox.session(name=OLD_SYSTEM, python=pyenv_python("3.11"))
+@nox.session(name=OLD_SYSTEM, python=pyenv_python("3.11"), tags=CI)
 def old_system(session):
     """The 3.9 wheel on Debian 11 (glibc 2.31, its own CPython 3.9), installed by that system's
     pip from dist/ (the wheels session's, or made here), then the suite."""
@@ -539,5 +561,5 @@ def old_system(session):
     in_root(session, root, python, "-m", "pip", "install", "-q", "--no-deps", wheel)
     in_root(session, root, python, "-m", "pip", "install", "-q",
             *PYPROJECT["project"]["optional-dependencies"]["test"])
-    in_root(session, root, python, "-m", "pytest", "-q", *(session.posargs or ["tests"]),
-            env=ROOT_QUICK)
+    suite_passes(lambda *a, **k: in_root(session, root, python, *a, **k),
+                 posargs=session.posargs, env=ROOT_QUICK)

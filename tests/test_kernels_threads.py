@@ -16,6 +16,8 @@ import skyloom.kernels as kernels
 from conftest import SLOW
 from helpers import refcount, with_signal
 
+pytestmark = pytest.mark.timing
+
 N = 10**7
 VIEW = (0.0, float(N), -1.1, 2.2, 10.0, 300.0, 640.0, 280.0)
 

@@ -216,6 +216,7 @@ class Interrupted(Exception):
     pass
 
 
+@pytest.mark.timing
 @pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs setitimer")
 @pytest.mark.parametrize("kind", ["lists", "buffers"])
 def test_a_handler_exception_ends_the_call(kind):

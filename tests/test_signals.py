@@ -12,7 +12,10 @@ import pytest
 import skyloom._cy_utils as cy
 from helpers import assert_entry, refcount, with_signal
 
-pytestmark = pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs setitimer")
+pytestmark = [
+    pytest.mark.timing,
+    pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs setitimer"),
+]
 
 N = 10**6
 VIEW = (0.0, 4.0, -1.1, 2.2, 10.0, 300.0, 640.0, 280.0)
