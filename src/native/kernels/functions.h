@@ -8,7 +8,7 @@ namespace skyloom::kernels {
 
 // m4.cpp.
 PyObject* m4_to_screen(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
-extern const char m4_to_screen_doc[];
+extern const char* const m4_to_screen_doc;
 
 // module.cpp: the module's array('d') that results are cloned from.
 PyObject* double_template(PyObject* module) noexcept;
