@@ -6,12 +6,12 @@
 
 #include <cstring>
 
-#include "frame/darray.h"
-#include "frame/list_reader.h"
 #include "kernels/args.h"
 #include "kernels/functions.h"
 #include "kernels/series.h"
 #include "kernels/unlocked.h"
+#include "python/darray.h"
+#include "python/list_reader.h"
 #include "source/blocks.h"
 
 namespace skyloom::kernels {

@@ -6,12 +6,12 @@
 #include <new>
 #include <shared_mutex>
 
-#include "frame/convert.h"
 #include "index/nearest_index.h"
 #include "kernels/args.h"
 #include "kernels/functions.h"
 #include "kernels/series.h"
 #include "kernels/unlocked.h"
+#include "python/convert.h"
 
 namespace skyloom::kernels {
 
