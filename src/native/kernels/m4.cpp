@@ -45,7 +45,8 @@ PyObject* m4_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
   if (a[13] != nullptr && !to_flag(a[13], snapped)) return nullptr;
   const bool x_sorted = sorted != 0, snap = snapped != 0;
   SeriesArgs series;
-  if (!series.open(kM4.name, a[0], a[1], "xs", "ys")) return nullptr;
+  // Buffers of any length: they count in 64 bits (lists refuse more than 2^31 - 1 items).
+  if (!series.open(kM4.name, a[0], a[1], "xs", "ys", PY_SSIZE_T_MAX)) return nullptr;
 
   PointBuffer points;
   Stop stop;
@@ -61,7 +62,7 @@ PyObject* m4_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     Unlocked unlocked(true);
     if (!x_sorted) unlocked.release_for(series.n());
     auto poll = [&unlocked](std::int64_t read) { return unlocked.poll(read); };
-    BufferSource<decltype(poll)> src(series.x(), series.y(), poll);
+    BufferSource<decltype(poll), std::int64_t> src(series.x(), series.y(), poll);
     stop = skyloom::m4_to_screen(src, series.n(), map, x_sorted, points, snap);
   }
   // A failed item's or a signal handler's exception is set already.
