@@ -45,8 +45,7 @@ PyObject* m4_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
   if (a[13] != nullptr && !to_flag(a[13], snapped)) return nullptr;
   const bool x_sorted = sorted != 0, snap = snapped != 0;
   SeriesArgs series;
-  // Buffers of any length: they count in 64 bits (lists refuse more than 2^31 - 1 items).
-  if (!series.open(kM4.name, a[0], a[1], "xs", "ys", PY_SSIZE_T_MAX)) return nullptr;
+  if (!series.open(kM4.name, a[0], a[1], "xs", "ys")) return nullptr;
 
   PointBuffer points;
   Stop stop;

@@ -65,12 +65,6 @@ Stop with_source(const SeriesArgs& args, PyObject* xs, PyObject* ys, const char*
   return f(src, n, unlocked);
 }
 
-// Opens the series of a call: buffers of any length.
-bool open_series(SeriesArgs& series, const char* function, PyObject* xs, PyObject* ys,
-                 const char* xname, const char* yname) noexcept {
-  return series.open(function, xs, ys, xname, yname, PY_SSIZE_T_MAX);
-}
-
 // The length of xs: a list's (None raising the len() TypeError), or a buffer's.
 bool series_length(const SeriesArgs& args, PyObject* xs, std::int64_t& n) noexcept {
   if (args.lists()) {
@@ -105,7 +99,7 @@ PyObject* trapezoid_integral(PyObject*, PyObject* const* args, Py_ssize_t nargs,
   PyObject* a[kMaxArgs];
   if (!bind(kTrapezoid, args, nargs, kwnames, a)) return nullptr;
   SeriesArgs series;
-  if (!open_series(series, kTrapezoid.name, a[0], a[1], "xs", "ys")) return nullptr;
+  if (!series.open(kTrapezoid.name, a[0], a[1], "xs", "ys")) return nullptr;
   std::int64_t n;
   if (!series_length(series, a[0], n)) return nullptr;
   if (n < 2) return PyFloat_FromDouble(0.0);
@@ -133,7 +127,7 @@ PyObject* nearest_on_segments(PyObject*, PyObject* const* args, Py_ssize_t nargs
   Mapping map;
   if (!doubles(a, 2, m) || !view_mapping(a + 4, a[12], a[13], map)) return nullptr;
   SeriesArgs series;
-  if (!open_series(series, kNearest.name, a[2], a[3], "xs", "ys")) return nullptr;
+  if (!series.open(kNearest.name, a[2], a[3], "xs", "ys")) return nullptr;
   std::int64_t n;
   if (!series_length(series, a[2], n)) return nullptr;
   if (n == 0) Py_RETURN_NONE;
@@ -160,7 +154,7 @@ PyObject* decimated_to_screen(PyObject* module, PyObject* const* args, Py_ssize_
     return nullptr;
   }
   SeriesArgs series;
-  if (!open_series(series, kDecimated.name, a[0], a[1], "xs", "ys")) return nullptr;
+  if (!series.open(kDecimated.name, a[0], a[1], "xs", "ys")) return nullptr;
   std::int64_t n;
   if (!series_length(series, a[0], n)) return nullptr;
   const auto out_n = static_cast<std::int32_t>(max_pts < n ? max_pts : n);
@@ -197,7 +191,7 @@ PyObject* fn_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
   Mapping map;
   if (!view_mapping(a + 2, nullptr, nullptr, map)) return nullptr;
   SeriesArgs series;
-  if (!open_series(series, kCurve.name, a[0], a[1], "xs", "ys")) return nullptr;
+  if (!series.open(kCurve.name, a[0], a[1], "xs", "ys")) return nullptr;
   std::int64_t n;
   if (!series_length(series, a[0], n)) return nullptr;
   // The result's 2n doubles and the scratch can't be had for more points, whatever memory holds:
@@ -230,7 +224,7 @@ PyObject* polyfit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
   std::int32_t deg;
   if (!to_int32(a[2], deg)) return nullptr;
   SeriesArgs series;
-  if (!open_series(series, kPolyfit.name, a[0], a[1], "xn", "yn")) return nullptr;
+  if (!series.open(kPolyfit.name, a[0], a[1], "xn", "yn")) return nullptr;
   std::int64_t n;
   if (!series_length(series, a[0], n)) return nullptr;
   if (!polyfit::defined(deg, n)) {
