@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -25,8 +24,11 @@ inline Strided strided(const std::vector<double>& v) noexcept {
   return Strided{reinterpret_cast<const char*>(v.data()), sizeof(double), ElementType::F64};
 }
 
+// Equal bounds, -0 and +0 alike: which zero a bound keeps depends on the order the leaf pass
+// meets them in (it keeps four lanes), and no query can tell them apart.
 inline bool same_bounds(const Bounds& a, const Bounds& b) noexcept {
-  return std::memcmp(&a, &b, offsetof(Bounds, y_nan) + 1) == 0;
+  return a.x_lo == b.x_lo && a.x_hi == b.x_hi && a.y_lo == b.y_lo && a.y_hi == b.y_hi &&
+         a.x_nan == b.x_nan && a.y_nan == b.y_nan;
 }
 
 inline Bounds linear(const std::vector<double>& xs, const std::vector<double>& ys, std::int64_t s,

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cassert>
 #include <limits>
+#include <type_traits>
+
+#include "screen/m4_runs.h"
 
 namespace skyloom::index {
 
@@ -89,36 +92,57 @@ std::int64_t Pyramid::last(Node v) const noexcept {
 
 void Pyramid::leaf(std::int64_t k) noexcept {
   const std::int64_t i0 = k * kLeaf, i1 = std::min(n_, i0 + kLeaf);
-  Bounds b = Bounds::empty();
+  // Four lanes of bounds, point i in lane i % 4: one chain of minima per bound would make the
+  // build wait on the comparison's latency at every point. Branch-free: NaN fails every
+  // comparison, so it never replaces a bound and is flagged apart.
+  constexpr int kLanes = 4;
+  double x_lo[kLanes], x_hi[kLanes], y_lo[kLanes], y_hi[kLanes];
+  for (int j = 0; j < kLanes; ++j) x_lo[j] = y_lo[j] = kInf, x_hi[j] = y_hi[j] = -kInf;
+  int nan = 0;         // bit 0: an x is NaN, bit 1: a y is
   std::int64_t f = 0;  // pairs (i, i + 1), i in [i0, i1) and i + 1 < n, where x does not ascend
   x_.visit([&](auto ax) {
     y_.visit([&](auto ay) {
       using X = typename decltype(ax)::type;
       using Y = typename decltype(ay)::type;
-      // Branch-free, so that the compiler can run it on vectors: NaN fails every comparison,
-      // so it never replaces a bound and is counted apart.
-      double x_lo = b.x_lo, x_hi = b.x_hi, y_lo = b.y_lo, y_hi = b.y_hi;
-      int x_nan = 0, y_nan = 0;
-      double prev = load<X>(x_.address(i0));
+      const std::ptrdiff_t sx = x_.stride, sy = y_.stride;
       const char* px = x_.address(i0);
       const char* py = y_.address(i0);
-      for (std::int64_t i = i0; i < i1; ++i, px += x_.stride, py += y_.stride) {
-        const double xv = load<X>(px), yv = load<Y>(py);
+      if constexpr (std::is_same_v<X, double> && std::is_same_v<Y, double>) {
+        // Contiguous doubles without NaN, the common case: the vector kernels' extremes.
+        if (sx == sizeof(double) && sy == sizeof(double)) {
+          const auto* xs = reinterpret_cast<const double*>(px);
+          const auto* ys = reinterpret_cast<const double*>(py);
+          const auto m = static_cast<std::int32_t>(i1 - i0);
+          if (m4::extremes(xs, m, x_lo[0], x_hi[0]) && m4::extremes(ys, m, y_lo[0], y_hi[0])) {
+            for (std::int32_t t = 0; t + 1 < m; ++t) f += !(xs[t] <= xs[t + 1]);
+            if (i1 < n_) f += !(xs[m - 1] <= load<X>(x_.address(i1)));
+            return;
+          }
+          x_lo[0] = y_lo[0] = kInf, x_hi[0] = y_hi[0] = -kInf;
+        }
+      }
+      double prev = load<X>(px);
+      auto add = [&](int j, double xv, double yv) {
         f += !(prev <= xv);
         prev = xv;
-        x_nan |= xv != xv;
-        y_nan |= yv != yv;
-        x_lo = xv < x_lo ? xv : x_lo;
-        x_hi = xv > x_hi ? xv : x_hi;
-        y_lo = yv < y_lo ? yv : y_lo;
-        y_hi = yv > y_hi ? yv : y_hi;
+        nan |= (xv != xv) | (yv != yv) << 1;
+        x_lo[j] = xv < x_lo[j] ? xv : x_lo[j];
+        x_hi[j] = xv > x_hi[j] ? xv : x_hi[j];
+        y_lo[j] = yv < y_lo[j] ? yv : y_lo[j];
+        y_hi[j] = yv > y_hi[j] ? yv : y_hi[j];
+      };
+      std::int64_t i = i0;
+      for (; i + kLanes <= i1; i += kLanes, px += kLanes * sx, py += kLanes * sy) {
+        for (int j = 0; j < kLanes; ++j) add(j, load<X>(px + j * sx), load<Y>(py + j * sy));
       }
+      for (int j = 0; i < i1; ++i, ++j, px += sx, py += sy) add(j, load<X>(px), load<Y>(py));
       // The first point was compared with itself: only a NaN counted there.
       f -= !(load<X>(x_.address(i0)) <= load<X>(x_.address(i0)));
       if (i1 < n_) f += !(prev <= load<X>(x_.address(i1)));
-      b = Bounds{x_lo, x_hi, y_lo, y_hi, x_nan != 0, y_nan != 0};
     });
   });
+  Bounds b{x_lo[0], x_hi[0], y_lo[0], y_hi[0], (nan & 1) != 0, (nan & 2) != 0};
+  for (int j = 1; j < kLanes; ++j) b.add(Bounds{x_lo[j], x_hi[j], y_lo[j], y_hi[j], false, false});
   level_[0][k] = b;
   falls_ += f - leaf_falls_[k];
   leaf_falls_[k] = static_cast<std::int32_t>(f);
