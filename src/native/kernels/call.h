@@ -21,16 +21,18 @@ namespace skyloom::kernels {
 // kReleaseFrom points or more, or once it has run for a while (see Unlocked), and must not touch
 // Python objects. Returns what f returns, or Stop::kSource with MemoryError set when scratch
 // can't be had.
-template <class F>
+// Lists are read in blocks of kListBlock items.
+template <std::int32_t kListBlock = ListSource::kBlock, class F>
 Stop with_source(const SeriesArgs& args, PyObject* xs, PyObject* ys, const char* xname,
                  const char* yname, std::int64_t n, std::int64_t points, int extra,
                  F&& f) noexcept {
+  using Lists = BlockListSource<kListBlock>;
   Unlocked unlocked(!args.lists());
   if (args.lists()) {
-    const auto count = static_cast<ListSource::Count>(n);  // a list's length fits
+    const auto count = static_cast<typename Lists::Count>(n);  // a list's length fits
     Series s(xs, ys, xname, yname, count);
-    ListSource src(s);
-    if (points > 0 && !src.allocate(static_cast<ListSource::Count>(points), extra)) {
+    Lists src(s);
+    if (points > 0 && !src.allocate(static_cast<typename Lists::Count>(points), extra)) {
       return PyErr_NoMemory(), Stop::kSource;
     }
     return f(src, count, unlocked);

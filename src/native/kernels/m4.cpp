@@ -6,13 +6,8 @@
 
 #include <cstring>
 
-#include "kernels/args.h"
+#include "kernels/call.h"
 #include "kernels/functions.h"
-#include "kernels/series.h"
-#include "kernels/unlocked.h"
-#include "python/darray.h"
-#include "python/list_reader.h"
-#include "source/blocks.h"
 
 namespace skyloom::kernels {
 
@@ -45,25 +40,18 @@ PyObject* m4_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
   if (a[13] != nullptr && !to_flag(a[13], snapped)) return nullptr;
   const bool x_sorted = sorted != 0, snap = snapped != 0;
   SeriesArgs series;
-  if (!series.open(kM4.name, a[0], a[1], "xs", "ys")) return nullptr;
+  std::int64_t n;
+  if (!open_series(series, kM4.name, a[0], a[1], "xs", "ys", n)) return nullptr;
 
+  // The core takes its own scratch. The general scan releases the lock from the start on long
+  // buffers; the sorted scan reads only the visible columns, so it releases it once it has run
+  // for a while.
   PointBuffer points;
-  Stop stop;
-  if (series.lists()) {
-    std::int32_t n;
-    if (!number_list_length(a[0], n)) return nullptr;
-    Series s(a[0], a[1], "xs", "ys", n);
-    BlockListSource<m4::kBlock> src(s);
-    stop = skyloom::m4_to_screen(src, n, map, x_sorted, points, snap);
-  } else {
-    // The sorted scan reads only the visible columns: it releases the lock once it has run for
-    // a while, not from the start.
-    Unlocked unlocked(true);
-    if (!x_sorted) unlocked.release_for(series.n());
-    auto poll = [&unlocked](std::int64_t read) { return unlocked.poll(read); };
-    BufferSource<decltype(poll), std::int64_t> src(series.x(), series.y(), poll);
-    stop = skyloom::m4_to_screen(src, series.n(), map, x_sorted, points, snap);
-  }
+  const Stop stop = with_source<m4::kBlock>(
+      series, a[0], a[1], "xs", "ys", n, 0, 0, [&](auto& src, auto count, Unlocked& unlocked) {
+        if (!x_sorted) unlocked.release_for(count);
+        return skyloom::m4_to_screen(src, count, map, x_sorted, points, snap);
+      });
   // A failed item's or a signal handler's exception is set already.
   if (stop == Stop::kMemory) return PyErr_NoMemory();
   if (stop != Stop::kNone) return nullptr;
