@@ -2,7 +2,7 @@
 give what the same value gives in a short array, the decimation and the sorted extremes of a
 series off the plot read only what they draw, the curve's result too large for memory is a
 MemoryError before anything is read, and the series index covers such buffers. Full scans take
-seconds: they are marked slow and run by `pytest --run-slow` (the asan nox session) only."""
+seconds: they are marked slow and run by `pytest --run-slow` (the ubsan nox session) only."""
 import numpy as np
 import pytest
 
