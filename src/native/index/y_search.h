@@ -17,7 +17,9 @@ namespace skyloom::index {
 
 class YSearch {
  public:
-  explicit YSearch(const Pyramid& p) noexcept : p_(p), y_(p.y().doubles_at(0)) {}
+  explicit YSearch(const Pyramid& p) noexcept : p_(p), y_(p.y().doubles_at(0)), n_(p.count()) {
+    for (int l = 0; l < p.levels(); ++l) span_[l] = p.first(Node{l, 1});
+  }
 
   // The y bounds of the points [s, e): the smallest and largest y other than NaN (lo > hi when
   // there is none) and whether one is NaN.
@@ -66,11 +68,15 @@ class YSearch {
     return Node{p_.levels() - 1, 0};
   }
 
-  // The span of the nodes one level below v.
-  std::int64_t child_span(Node v) const noexcept { return p_.first(Node{v.level - 1, 1}); }
+  // The points [first, last) of node v, without the pyramid's division (a few hundred nodes per
+  // search: it showed in the profile).
+  std::int64_t first(Node v) const noexcept { return v.k * span_[v.level]; }
+  std::int64_t last(Node v) const noexcept { return std::min(n_, (v.k + 1) * span_[v.level]); }
+  std::int64_t child_span(Node v) const noexcept { return span_[v.level - 1]; }
 
   void range_in(Node v, std::int64_t s, std::int64_t e, Range& r) const noexcept {
-    const std::int64_t f = p_.first(v), l = p_.last(v);
+    const std::int64_t f = first(v), l = last(v);
+    assert(f == p_.first(v) && l == p_.last(v));
     if (s <= f && l <= e) {
       const Bounds& b = p_.bounds(v);
       r.lo = b.y_lo < r.lo ? b.y_lo : r.lo;
@@ -103,7 +109,7 @@ class YSearch {
 
   std::int64_t first_in(Node v, std::int64_t s, std::int64_t e, const Test& t) const noexcept {
     if (!t.may_hold(p_.bounds(v))) return e;
-    const std::int64_t i0 = std::max(s, p_.first(v)), i1 = std::min(e, p_.last(v));
+    const std::int64_t i0 = std::max(s, first(v)), i1 = std::min(e, last(v));
     if (v.level == 0) {
       if (y_ != nullptr) {
         const auto m = static_cast<std::int32_t>(i1 - i0);
@@ -126,7 +132,7 @@ class YSearch {
 
   std::int64_t last_in(Node v, std::int64_t s, std::int64_t e, const Test& t) const noexcept {
     if (!t.may_hold(p_.bounds(v))) return s - 1;
-    const std::int64_t i0 = std::max(s, p_.first(v)), i1 = std::min(e, p_.last(v));
+    const std::int64_t i0 = std::max(s, first(v)), i1 = std::min(e, last(v));
     if (v.level == 0) {
       for (std::int64_t i = i1 - 1; i >= i0; --i) {
         if (t(y_ != nullptr ? y_[i] : p_.y().at(i))) return i;
@@ -143,6 +149,8 @@ class YSearch {
 
   const Pyramid& p_;
   const double* const y_;  // y read in place, or nullptr
+  const std::int64_t n_;
+  std::int64_t span_[kMaxLevels] = {};  // points per node on each level
 };
 
 }  // namespace skyloom::index
