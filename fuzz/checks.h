@@ -16,9 +16,9 @@
 
 #include "analysis/nearest_core.h"
 #include "analysis/polyfit_core.h"
-#include "screen/data_to_screen.h"
+#include "mapping/data_to_screen.h"
 #include "screen/m4.h"
-#include "screen/map_linear.h"
+#include "mapping/map_linear.h"
 #include "screen/simplify.h"
 
 namespace skyloom::fuzz {

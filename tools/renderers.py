@@ -68,6 +68,54 @@ def main():
         sys.stdout.flush()
     print("\nEach cell: differing pixels without snap / with snap; for the antialiased ones, the "
           "largest grey-level difference among them.")
+    svg_rows(drawings, names)
+
+
+# The demo's lines: an SVG path, antialiased, round joins, of these widths (1.4 is the demo's).
+SVG_WIDTHS = (1.0, 1.4)
+
+
+def svg_picture(points, stroke_width):
+    """The polyline as the demo writes it (an SVG path, coordinates to 0.1 px) rendered by Skia's
+    SVG module, as a browser engine that draws with Skia renders the demo's picture."""
+    import numpy
+    import skia
+
+    d = " ".join("%s%.1f %.1f" % ("L" if k else "M", x, y) for k, (x, y) in enumerate(points))
+    svg = ('<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d"><path d="%s" '
+           'fill="none" stroke="white" stroke-width="%s" stroke-linejoin="round"/></svg>'
+           % (WIDTH, HEIGHT, d, stroke_width))
+    dom = skia.SVGDOM.MakeFromStream(skia.MemoryStream(svg.encode()))
+    surface = skia.Surface(WIDTH, HEIGHT)
+    canvas = surface.getCanvas()
+    canvas.clear(skia.ColorTRANSPARENT)
+    dom.render(canvas)
+    return numpy.asarray(surface.toarray()[:, :, 3], dtype=numpy.int16)
+
+
+def svg_rows(drawings, names):
+    """The snapped drawings as SVG in a Skia-based browser engine: the pixels that differ in the
+    plot's columns, and their largest grey-level difference."""
+    try:
+        import skia
+
+        skia.SVGDOM
+    except Exception as e:  # not installed, or built without its SVG module
+        print("\nSVG through Skia: not available: %s: %s" % (type(e).__name__, e))
+        return
+    lo, hi = int(PLOT[0]), int(PLOT[0] + PLOT[2])
+    print("\n| SVG path (the demo's picture) in Skia's SVG renderer, snapped | %s |"
+          % " | ".join(names))
+    print("|---|---|---|---|")
+    for width in SVG_WIDTHS:
+        cells = []
+        for name in names:
+            full, kept = drawings[name][1]
+            a, b = (svg_picture(p, width)[:, lo:hi + 1] for p in (full, kept))
+            diff = abs(a - b)
+            n = int((diff > 0).sum())
+            cells.append("%d (by up to %d)" % (n, int(diff.max())) if n else "0")
+        print("| antialiased, stroke-width %s, round joins | %s |" % (width, " | ".join(cells)))
 
 
 if __name__ == "__main__":

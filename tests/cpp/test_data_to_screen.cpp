@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "screen/data_to_screen.h"
+#include "mapping/data_to_screen.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "screen/data_to_screen.h"
-#include "screen/map_linear.h"
+#include "mapping/data_to_screen.h"
+#include "mapping/map_linear.h"
 
 namespace {
 

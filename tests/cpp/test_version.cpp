@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "frame/version.h"
+#include "cy_utils/version.h"
 
 using skyloom::compare_versions;
 

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "screen/mapping.h"
+#include "mapping/mapping.h"
 #include "simd.h"
 #include "source/blocks.h"
 

@@ -14,7 +14,7 @@
 
 #include "analysis/nearest_core.h"
 #include "index/pyramid.h"
-#include "screen/mapping.h"
+#include "mapping/mapping.h"
 #include "source/interrupt.h"
 
 namespace skyloom::index {

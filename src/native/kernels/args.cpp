@@ -1,7 +1,7 @@
 // Binding a vectorcall's positional and keyword arguments to a kernel function's parameters.
 #include "kernels/args.h"
 
-#include "frame/convert.h"
+#include "python/convert.h"
 
 namespace skyloom::kernels {
 

@@ -6,8 +6,8 @@
 #include <array>
 #include <cstddef>
 
-#include "frame/pyref.h"
-#include "screen/mapping.h"
+#include "mapping/mapping.h"
+#include "python/pyref.h"
 
 namespace skyloom::kernels {
 

@@ -6,12 +6,12 @@
 
 #include <cstring>
 
-#include "frame/darray.h"
-#include "frame/list_reader.h"
 #include "kernels/args.h"
 #include "kernels/functions.h"
 #include "kernels/series.h"
 #include "kernels/unlocked.h"
+#include "python/darray.h"
+#include "python/list_reader.h"
 #include "source/blocks.h"
 
 namespace skyloom::kernels {
@@ -22,17 +22,17 @@ constexpr const char* kParams[] = {"xs", "ys", "x0", "dx", "y0", "dy",       "pl
                                    "pb", "pw", "ph", "lx", "ly", "x_sorted", "snap"};
 constexpr Signature kM4 = {"m4_to_screen", kParams, 12, 2};
 
-}  // namespace
-
-extern const char m4_to_screen_doc[] =
-    "m4_to_screen($module, /, xs, ys, x0, dx, y0, dy, pl, pb, pw, ph, lx, ly, *, "
-    "x_sorted=False, snap=False)\n--\n\n"
+constexpr char kM4Doc[] =
     "Of every run of points in one pixel column the first, lowest, highest and last, as "
     "(array('d') of pixel pairs, count): drawn as one polyline they light the pixels that all "
     "the points light. With x_sorted=True (xs ascending) only the visible part is read. With "
     "snap=True every point stands for its pixel (floor(px), floor(py)) and is returned at its "
     "centre: of each run the steps between pixels that antialiased and centre-sampling "
     "renderers need are kept (at most 6 per column), consecutive ones in one pixel as one.";
+
+}  // namespace
+
+extern const char* const m4_to_screen_doc = doc::Doc<kM4, doc::kModule, kM4Doc>::text.data();
 
 PyObject* m4_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) noexcept {

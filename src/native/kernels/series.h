@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstdint>
 
-#include "frame/pyref.h"
+#include "python/pyref.h"
 #include "source/strided.h"
 
 namespace skyloom::kernels {

@@ -7,14 +7,14 @@
 #include <new>
 #include <shared_mutex>
 
-#include "frame/convert.h"
-#include "frame/darray.h"
 #include "index/m4_index.h"
 #include "index/nearest_index.h"
 #include "kernels/args.h"
 #include "kernels/functions.h"
 #include "kernels/series.h"
 #include "kernels/unlocked.h"
+#include "python/convert.h"
+#include "python/darray.h"
 
 namespace skyloom::kernels {
 

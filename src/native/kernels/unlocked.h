@@ -7,8 +7,8 @@
 #include <chrono>
 #include <cstdint>
 
-#include "frame/compat.h"
-#include "frame/pyref.h"
+#include "python/compat.h"
+#include "python/pyref.h"
 #include "source/interrupt.h"
 
 namespace skyloom::kernels {

@@ -9,7 +9,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "screen/mapping.h"
+#include "mapping/mapping.h"
 #include "screen/simplify.h"
 #include "source/blocks.h"
 #include "source/interrupt.h"

@@ -6,7 +6,7 @@
 #include <cassert>
 #include <cstdint>
 
-#include "screen/mapping.h"
+#include "mapping/mapping.h"
 #include "source/blocks.h"
 
 namespace skyloom::decimate {

@@ -48,7 +48,7 @@
 #include "screen/m4_general.h"
 #include "screen/m4_runs.h"
 #include "screen/m4_sorted.h"
-#include "screen/mapping.h"
+#include "mapping/mapping.h"
 #include "source/blocks.h"
 
 namespace skyloom {

@@ -9,7 +9,7 @@
 #include <limits>
 
 #include "screen/m4_runs.h"
-#include "screen/map_linear.h"
+#include "mapping/map_linear.h"
 #include "screen/search.h"
 
 namespace skyloom::m4 {

@@ -11,7 +11,7 @@
 #include <limits>
 #include <utility>
 
-#include "screen/mapping.h"
+#include "mapping/mapping.h"
 #include "screen/search.h"
 #include "simd.h"
 #include "source/blocks.h"

@@ -1,5 +1,5 @@
 // The interruption hook of long computations. Pure C++, so that the numeric cores take it without
-// knowing what asks them to stop: pending signals under the interpreter lock (frame/signals.h),
+// knowing what asks them to stop: pending signals under the interpreter lock (python/signals.h),
 // or the same check with the lock taken back briefly, for a core that runs without it.
 #pragma once
 
