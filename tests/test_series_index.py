@@ -11,6 +11,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import skyloom.kernels as kernels
+from helpers import stamps_in_the_middle
 from test_kernels import exact
 
 KINDS = ["walk", "sine", "repeated x", "nan runs", "unsorted", "spikes", "infinite"]
@@ -223,3 +224,16 @@ def test_queries_beside_an_updating_thread():
     assert exact(ix.nearest_on_segments(100.0, 100.0, *v)) == exact(want)
     want = kernels.m4_to_screen(x[:m], y[:m], *v, x_sorted=True)
     assert ix.m4_to_screen(*v)[0].tobytes() == want[0].tobytes()
+
+
+@pytest.mark.timing
+def test_a_long_redraw_releases_the_lock():
+    # The general scan of unsorted x reads every point (milliseconds): another thread that notes
+    # the time as often as it can runs during it.
+    rng = np.random.default_rng(4)
+    n = 4 * 10**6
+    x = rng.permutation(n).astype(np.float64)
+    y = np.cumsum(rng.standard_normal(n))
+    ix = kernels.SeriesIndex(x, y)
+    v = (0.0, float(n), float(y.min()), float(np.ptp(y)), 0.0, 246.0, 322.0, 246.0, 0, 0)
+    assert stamps_in_the_middle(lambda: ix.m4_to_screen(*v, snap=True))
