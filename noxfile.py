@@ -178,11 +178,11 @@ def without_avx(session, path):
 # repeat it with fewer examples each, the reference one with the interpreter's debug allocator,
 # which checks the bounds of every block and catches its use after free.
 QUICK = {"SKYLOOM_EXAMPLES": "25"}
-# The sessions in Debian roots also make their root and build on its compiler: they run 10
-# examples, which takes about a tenth off their suite's time.
-ROOT_QUICK = {"SKYLOOM_EXAMPLES": "10"}
+# The sessions in Debian roots also make their root and build on its compiler, and the wheels
+# session runs the suite eight times: these run 10 examples.
+FEW = {"SKYLOOM_EXAMPLES": "10"}
 for v in VERSIONS:
-    env = ROOT_QUICK if v in ROOT_OF else QUICK
+    env = FEW if v in ROOT_OF else QUICK
     if v == REFERENCE:
         env = {"PYTHONMALLOC": "debug", **QUICK}
     check = avx_only_in_versions if v == REFERENCE else None
@@ -483,7 +483,7 @@ def test_wheel(session, interp, wheel):
         python = root_venv(session, root, interp.version, "wheel-" + interp.version)
         in_root(session, root, python, "-m", "pip", "install", "-q", *test_deps, wheel)
         suite_passes(lambda *a, **k: in_root(session, root, python, *a, **k),
-                     "-p", "no:cacheprovider", env=ROOT_QUICK)
+                     "-p", "no:cacheprovider", env=FEW)
         return
     venv = Path("build/wheels/venv-" + interp.version)
     if not (venv / "bin" / "python").exists():
@@ -493,7 +493,7 @@ def test_wheel(session, interp, wheel):
     session.run(python, "-m", "pip", "install", "-q", "--force-reinstall", "--no-deps", wheel,
                 external=True)
     suite_passes(lambda *a, **k: session.run(python, *a, **k), "-p", "no:cacheprovider",
-                 env=QUICK, external=True)
+                 env=FEW, external=True)
 
 
 def check_sdist_metadata(session, archive):
@@ -562,4 +562,4 @@ def old_system(session):
     in_root(session, root, python, "-m", "pip", "install", "-q",
             *PYPROJECT["project"]["optional-dependencies"]["test"])
     suite_passes(lambda *a, **k: in_root(session, root, python, *a, **k),
-                 posargs=session.posargs, env=ROOT_QUICK)
+                 posargs=session.posargs, env=FEW)

@@ -44,8 +44,7 @@ Rules shared by all five functions:
 - Subinterpreters: the module keeps its state per module, so it loads into any number of
   interpreters, including those with a GIL of their own (CPython 3.12 and later).
 - Counts: a buffer may hold any number of items (counted in 64 bits); a list holds at most
-  2**31 - 1, as in ``skyloom._cy_utils``, and ``m4_to_screen`` takes at most 2**31 - 1 items of
-  either kind. More raises OverflowError.
+  2**31 - 1, as in ``skyloom._cy_utils``. More raises OverflowError.
 - MemoryError is raised when memory runs out; no partial result is left.
 """
 
@@ -349,7 +348,7 @@ def m4_to_screen(
         ValueError: a buffer that is not one-dimensional, or a ``ys`` buffer shorter than
             ``xs``.
         IndexError: a ``ys`` list shorter than ``xs``, or a list that shrinks during the call.
-        OverflowError: more than 2**31 - 1 items.
+        OverflowError: a list of more than 2**31 - 1 items.
         MemoryError: no memory for the kept points or the result.
     """
 
@@ -445,7 +444,6 @@ class SeriesIndex:
         interpreter lock released for long series), never a wrong one.
 
         Raises:
-            OverflowError: more than 2**31 - 1 points indexed.
             MemoryError: no memory for the result."""
     def extend(self, n: SupportsIndex) -> None:
         """The buffers' first ``n`` points are covered (they grew in place): only the last

@@ -1,6 +1,7 @@
 // The searches of screen/search.h against the first position found by walking: random rising
-// conditions over small signed ranges and over the whole unsigned 64-bit range, guesses anywhere,
-// the probes' count and range, failing probes, and conditions that do not rise.
+// conditions over small signed ranges and over the whole unsigned 64-bit range, indices past 2^31
+// and 2^32 and the whole 32-bit range, guesses anywhere, the probes' count and range, failing
+// probes, and conditions that do not rise.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -42,7 +43,7 @@ void check(T no, T yes, T first, T guess) {
   EXPECT_EQ(hi, first);
   EXPECT_EQ(lo + 1, hi);
   EXPECT_FALSE(b.outside);
-  EXPECT_LE(b.probes, bits(static_cast<std::uint64_t>(yes - no)));
+  EXPECT_LE(b.probes, bits(distance(no, yes)));
 
   From<T> g{no, yes, first};
   lo = no, hi = yes;
@@ -51,8 +52,7 @@ void check(T no, T yes, T first, T guess) {
   EXPECT_EQ(lo + 1, hi);
   EXPECT_FALSE(g.outside);
   // Galloping out to distance d and bisecting what is left: about 2 log2(d) probes.
-  const std::uint64_t d = first > guess ? static_cast<std::uint64_t>(first - guess)
-                                        : static_cast<std::uint64_t>(guess - first);
+  const std::uint64_t d = first > guess ? distance(guess, first) : distance(first, guess);
   EXPECT_LE(g.probes, 2 * bits(d) + 2);
 }
 
@@ -81,6 +81,24 @@ TEST(Search, CoversTheWholeUnsignedRangeWithoutOverflow) {
     const std::uint64_t guess =
         k % 3 == 0 ? 1 + s % 4 : (k % 3 == 1 ? kMax - 1 - s % 4 : 1 + s % (kMax - 1));
     check<std::uint64_t>(0, kMax, first, guess);
+  }
+}
+
+// The indices of a series of 2^32 + 5 points from "before 0" to its end, with the boundary at
+// 2^31 - 1, 2^31 and 2^32 + 1; and 32-bit positions whose range is wider than INT32_MAX.
+TEST(Search, IndexArithmeticPastTwoToThe31And32) {
+  constexpr std::int64_t k31 = std::int64_t{1} << 31, k32 = std::int64_t{1} << 32, n = k32 + 5;
+  for (const std::int64_t first : {k31 - 1, k31, k32 + 1}) {
+    for (const std::int64_t guess : {std::int64_t{0}, first - 1, first, first + 1, k31 + 2, n}) {
+      check<std::int64_t>(-1, n, first, guess);
+    }
+  }
+  constexpr std::int32_t lo = INT32_MIN, hi = INT32_MAX;
+  for (const std::int32_t first : {hi, hi - 1, 0, lo + 1}) {
+    for (const std::int32_t guess : {lo + 1, -1, 0, hi - 1, hi}) {
+      check<std::int32_t>(lo, hi, first, guess);
+      if (first >= 0 && guess >= 0) check<std::int32_t>(-1, hi, first, guess);
+    }
   }
 }
 

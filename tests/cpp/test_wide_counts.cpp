@@ -1,6 +1,7 @@
 // Points counted in 64 bits: block lengths, walks over blocks and the decimation's indices
-// across 2^31 and 2^32, the curve's scratch at the limits of memory, and the simplification
-// counted in either width.
+// across 2^31 and 2^32, the curve's scratch at the limits of memory, the simplification
+// counted in either width, and the sorted per-column extremes of series past 2^32 points (and of
+// 32-bit counts up to their largest).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,8 +11,10 @@
 #include <vector>
 
 #include "analysis/trapezoid_core.h"
+#include "fuzz/checks.h"
 #include "screen/curve_core.h"
 #include "screen/decimate_core.h"
+#include "screen/m4.h"
 #include "screen/simplify.h"
 #include "source/blocks.h"
 
@@ -164,6 +167,84 @@ TEST(WideCounts, SimplificationSameInBothWidths) {
     for (std::int32_t k = 0; k < m32; ++k) {
       EXPECT_EQ(ax[k], bx[k]);
       EXPECT_EQ(ay[k], by[k]);
+    }
+  }
+}
+
+// A sorted series of n points made on demand, counted in C: point i is (i, i % 3). Counts the
+// points it reads and records a read outside [0, n).
+template <class C>
+struct SortedMade {
+  using Count = C;
+  static constexpr std::int32_t kBlock = 1024;
+
+  C n;
+  std::int64_t reads = 0;
+  bool out_of_range = false;
+  std::vector<double> scratch = {};
+
+  static double x_of(std::int64_t i) { return static_cast<double>(i); }
+  static double y_of(std::int64_t i) { return static_cast<double>(i % 3); }
+
+  bool allocate(C, int extra) {
+    scratch.assign(static_cast<std::size_t>(2 + extra) * kBlock, 0.0);
+    return true;
+  }
+  double* work(int k) { return scratch.data() + static_cast<std::size_t>(2 + k) * kBlock; }
+  bool fill(C from, std::int32_t count, double* out, double (*f)(std::int64_t)) {
+    reads += count;
+    if (from < 0 || count < 1 || count > kBlock || from > n - count) out_of_range = true;
+    if (out_of_range) return false;
+    for (std::int32_t k = 0; k < count; ++k) out[k] = f(std::int64_t{from} + k);
+    return true;
+  }
+  bool block(C from, std::int32_t count, const double*& x, const double*& y) {
+    x = scratch.data();
+    y = scratch.data() + kBlock;
+    return fill(from, count, scratch.data(), x_of) &&
+           fill(from, count, scratch.data() + kBlock, y_of);
+  }
+  bool y_block(C from, std::int32_t count, const double*& y) {
+    y = scratch.data() + kBlock;
+    return fill(from, count, scratch.data() + kBlock, y_of);
+  }
+  bool x_at(C i, double& x) { return fill(i, 1, &x, x_of); }
+  bool in_place(C, C, const double*&, const double*&) { return false; }
+  const double* y_in_place(C, C) { return nullptr; }
+  bool poll() { return true; }
+};
+
+// The sorted scan of n points with about 40 visible around c reads a few hundred of them and
+// keeps what the plain rule keeps of the short series of the sides' two end points and the
+// points near c.
+template <class C>
+void expect_sorted_scan_of_short_form(C n, std::int64_t c, bool snap) {
+  SCOPED_TRACE(testing::Message() << "n " << n << " c " << c << " snap " << snap);
+  const Mapping v{{static_cast<double>(c) - 20, 40, -1, 4, 0, 100, 400, 100}, 0, 0};
+  SortedMade<C> src{n};
+  fuzz::VectorSink sink;
+  ASSERT_EQ(m4_to_screen(src, n, v, true, sink, snap), Stop::kNone);
+  EXPECT_FALSE(src.out_of_range);
+  EXPECT_LT(src.reads, 1000);
+  std::vector<double> xs, ys;
+  const std::int64_t last = n;
+  for (std::int64_t i : {std::int64_t{0}, std::int64_t{1}}) xs.push_back(SortedMade<C>::x_of(i));
+  for (std::int64_t i = std::max<std::int64_t>(2, c - 30); i < std::min(last - 2, c + 30); ++i) {
+    xs.push_back(SortedMade<C>::x_of(i));
+  }
+  for (std::int64_t i : {last - 2, last - 1}) xs.push_back(SortedMade<C>::x_of(i));
+  for (double x : xs) ys.push_back(SortedMade<C>::y_of(static_cast<std::int64_t>(x)));
+  EXPECT_EQ(sink.out, snap ? fuzz::plain::m4_snapped(xs, ys, v) : fuzz::plain::m4(xs, ys, v));
+}
+
+TEST(WideCounts, SortedExtremesPastTwoToThe32) {
+  for (const bool snap : {false, true}) {
+    for (const std::int64_t c : {k31 - 1, k31, k32 - 8, k32 + 1}) {
+      expect_sorted_scan_of_short_form<std::int64_t>(k32 + 5, c, snap);
+    }
+    // Lists count in 32 bits: up to the largest count, searched from "before 0".
+    for (const std::int64_t c : {std::int64_t{1} << 30, std::int64_t{INT32_MAX} - 3}) {
+      expect_sorted_scan_of_short_form<std::int32_t>(INT32_MAX, c, snap);
     }
   }
 }

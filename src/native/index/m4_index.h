@@ -18,12 +18,13 @@
 
 namespace skyloom::index {
 
-// The kernels' buffer source over an indexed series, with the index for PyramidY.
+// The kernels' buffer source over an indexed series (64-bit counts), with the index for
+// PyramidY.
 template <class Poll>
-class IndexSource : public BufferSource<Poll> {
+class IndexSource : public BufferSource<Poll, std::int64_t> {
  public:
   IndexSource(const Pyramid& p, Poll poll) noexcept
-      : BufferSource<Poll>(p.x(), p.y(), poll), p_(p) {}
+      : BufferSource<Poll, std::int64_t>(p.x(), p.y(), poll), p_(p) {}
   const Pyramid& pyramid() const noexcept { return p_; }
 
  private:
@@ -56,7 +57,7 @@ struct PyramidY {
       if (j > a && !run(scan, p, a, j, k, p.range(a, j))) return false;
       if (j == e) break;
       const double nan = std::numeric_limits<double>::quiet_NaN();
-      if (!scan.close() || !scan.emit(m4::Pick{j, nan, nan, nan})) return false;
+      if (!scan.close() || !scan.emit(typename Scan::Pick{j, nan, nan, nan})) return false;
       a = j + 1;
     }
     return true;
@@ -64,7 +65,7 @@ struct PyramidY {
 
  private:
   template <class Scan>
-  static m4::Pick pick(const Scan& scan, std::int64_t i) noexcept {
+  static typename Scan::Pick pick(const Scan& scan, std::int64_t i) noexcept {
     const double y = scan.src_.pyramid().y().at(i);
     return {i, std::numeric_limits<double>::quiet_NaN(), y, scan.map_.py(y)};
   }
@@ -85,8 +86,8 @@ struct PyramidY {
 
   // The earliest point of [a, b) with y in [lo, hi]: there is one.
   template <class Scan>
-  static m4::Pick first_in(const Scan& scan, const YSearch& p, std::int64_t a, std::int64_t b,
-                           double lo, double hi) noexcept {
+  static typename Scan::Pick first_in(const Scan& scan, const YSearch& p, std::int64_t a,
+                                      std::int64_t b, double lo, double hi) noexcept {
     const std::int64_t i = p.first(a, b, lo, hi, true);
     assert(a <= i && i < b);
     return pick(scan, i);
@@ -101,16 +102,16 @@ struct PyramidY {
     const double lo_y = scan.falls_ ? r.hi : r.lo, hi_y = scan.falls_ ? r.lo : r.hi;
     // The pruning bound: no y of the run maps beyond the pixels of its extreme values.
     assert(scan.map_.py(lo_y) <= scan.map_.py(hi_y));
-    const m4::Pick first = pick(scan, a), last = pick(scan, b - 1);
+    const auto first = pick(scan, a), last = pick(scan, b - 1);
     if constexpr (!SnappedScan<Scan>::value) {
       const double P = scan.map_.py(lo_y), Q = scan.map_.py(hi_y);
       double lo, hi;
       like_e(
           scan, lo_y, hi_y, [P](double py) { return py == P; }, lo, hi);
-      const m4::Pick low = first_in(scan, p, a, b, lo, hi);
+      const auto low = first_in(scan, p, a, b, lo, hi);
       like_e(
           scan, hi_y, lo_y, [Q](double py) { return py == Q; }, lo, hi);
-      const m4::Pick high = first_in(scan, p, a, b, lo, hi);
+      const auto high = first_in(scan, p, a, b, lo, hi);
       return scan.known(k, first, last, &low, &high);
     } else {
       return snapped(scan, p, a, b, k, first, last, lo_y, hi_y);
@@ -122,8 +123,8 @@ struct PyramidY {
   // pixel.
   template <class Scan>
   static bool snapped(Scan& scan, const YSearch& p, std::int64_t a, std::int64_t b, double k,
-                      const m4::Pick& first, const m4::Pick& last, double lo_y,
-                      double hi_y) noexcept {
+                      const typename Scan::Pick& first, const typename Scan::Pick& last,
+                      double lo_y, double hi_y) noexcept {
     const double r0 = std::floor(first.py), r1 = std::floor(last.py);
     double lo0, hi0, lo1, hi1;
     scan.template row_range<m4::RawY>(r0, first.y, lo0, hi0);
@@ -131,9 +132,10 @@ struct PyramidY {
     const std::int64_t j2 = p.first(a + 1, b, lo0, hi0, false);
     const std::int64_t jp = p.last(a, b - 1, lo1, hi1, false);
     const bool has_second = j2 < b, has_before_last = jp >= a;
-    const m4::Pick second = has_second ? pick(scan, j2) : first;
-    const m4::Pick before_last = has_before_last ? pick(scan, jp) : first;
-    m4::Pick ends[2] = {first, first};
+    using Pick = typename Scan::Pick;
+    const Pick second = has_second ? pick(scan, j2) : first;
+    const Pick before_last = has_before_last ? pick(scan, jp) : first;
+    Pick ends[2] = {first, first};
     bool kept[2];
     for (int side = 0; side < 2; ++side) {
       const double E = side == 0 ? lo_y : hi_y;
@@ -161,12 +163,10 @@ template <class Sink, class Poll>
 Stop m4_to_screen(const Pyramid& p, const Mapping& map, bool snap, Sink& sink, Poll poll) noexcept {
   const std::int64_t n = p.count();
   if (n <= 0) return Stop::kNone;
-  assert(n <= INT32_MAX);
   IndexSource<Poll> src(p, poll);
-  if (!p.x_ascends() || !m4::rises(map)) {
-    return skyloom::m4_to_screen(src, static_cast<std::int32_t>(n), map, false, sink, snap);
-  }
-  if (!src.allocate(static_cast<std::int32_t>(n), 2)) return Stop::kMemory;
+  if (!p.x_ascends() || !m4::rises(map))
+    return skyloom::m4_to_screen(src, n, map, false, sink, snap);
+  if (!src.allocate(n, 2)) return Stop::kMemory;
   auto go = [&](auto snapped) {
     m4::Sorted<IndexSource<Poll>, Sink, decltype(snapped)::value, PyramidY> scan(src, sink, map);
     return scan.run(n) ? Stop::kNone : scan.status();

@@ -42,11 +42,11 @@ Stop with_source(const SeriesArgs& args, PyObject* xs, PyObject* ys, const char*
   return f(src, n, unlocked);
 }
 
-// Opens the series of a call (buffers of any length) and measures xs: a list's length (None
+// Opens the series of a call and measures xs: a list's length (None
 // raising the len() TypeError), or a buffer's.
 inline bool open_series(SeriesArgs& series, const char* function, PyObject* xs, PyObject* ys,
                         const char* xname, const char* yname, std::int64_t& n) noexcept {
-  if (!series.open(function, xs, ys, xname, yname, PY_SSIZE_T_MAX)) return false;
+  if (!series.open(function, xs, ys, xname, yname)) return false;
   if (series.lists()) {
     std::int32_t len;
     if (!number_list_length(xs, len)) return false;

@@ -61,7 +61,7 @@ PyObject* m4_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     Unlocked unlocked(true);
     if (!x_sorted) unlocked.release_for(series.n());
     auto poll = [&unlocked](std::int64_t read) { return unlocked.poll(read); };
-    BufferSource<decltype(poll)> src(series.x(), series.y(), poll);
+    BufferSource<decltype(poll), std::int64_t> src(series.x(), series.y(), poll);
     stop = skyloom::m4_to_screen(src, series.n(), map, x_sorted, points, snap);
   }
   // A failed item's or a signal handler's exception is set already.

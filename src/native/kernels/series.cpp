@@ -128,7 +128,7 @@ Strided BufferView::series() const noexcept {
 }
 
 bool SeriesArgs::open(const char* function, PyObject* xs, PyObject* ys, const char* xname,
-                      const char* yname, Py_ssize_t max_items) noexcept {
+                      const char* yname) noexcept {
   const bool xl = is_number_list(xs), yl = is_number_list(ys);
   if (xl && yl) {
     lists_ = true;
@@ -141,11 +141,6 @@ bool SeriesArgs::open(const char* function, PyObject* xs, PyObject* ys, const ch
     return false;
   }
   if (!xb_.open(xs, xname) || !yb_.open(ys, yname)) return false;
-  if (xb_.length() > max_items) {
-    PyErr_Format(PyExc_OverflowError, "%s may hold at most %zd items, not %zd", xname, max_items,
-                 xb_.length());
-    return false;
-  }
   if (yb_.length() < xb_.length()) {
     PyErr_Format(PyExc_ValueError, "%s has %zd items, fewer than the %zd of %s", yname,
                  yb_.length(), xb_.length(), xname);

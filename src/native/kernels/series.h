@@ -36,11 +36,11 @@ class BufferView {
 
 class SeriesArgs {
  public:
-  // Tells lists from buffers and opens the buffers; false with the exception set when the two
-  // are of different kinds, a buffer is not a one-dimensional numeric one, xs holds more than
-  // max_items (OverflowError: the core the caller runs counts no further), or ys is shorter.
-  bool open(const char* function, PyObject* xs, PyObject* ys, const char* xname, const char* yname,
-            Py_ssize_t max_items = INT32_MAX) noexcept;
+  // Tells lists from buffers and opens the buffers (of any length: the cores count them in 64
+  // bits); false with the exception set when the two are of different kinds, a buffer is not a
+  // one-dimensional numeric one, or ys is shorter.
+  bool open(const char* function, PyObject* xs, PyObject* ys, const char* xname,
+            const char* yname) noexcept;
 
   bool lists() const noexcept { return lists_; }
   // For buffers: the series and the length of xs.

@@ -176,11 +176,6 @@ PyObject* m4_to_screen(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   Index& ix = of(self);
   Hold<true> hold(ix.lock);
   const std::int64_t n = ix.pyramid.count();
-  if (n > INT32_MAX) {
-    PyErr_Format(PyExc_OverflowError, "m4_to_screen covers at most %d points, not %lld", INT32_MAX,
-                 static_cast<long long>(n));
-    return nullptr;
-  }
   PointBuffer points;
   Stop s;
   {

@@ -55,7 +55,8 @@ namespace skyloom {
 
 // m4_to_screen() with the rule fixed at compile time.
 template <bool kSnap, class Source, class Sink>
-Stop m4_scan(Source& src, std::int32_t n, const Mapping& map, bool x_sorted, Sink& sink) noexcept {
+Stop m4_scan(Source& src, typename Source::Count n, const Mapping& map, bool x_sorted,
+             Sink& sink) noexcept {
   if (n <= 0) return Stop::kNone;
   if (!src.allocate(n, 2)) return Stop::kMemory;
   if (x_sorted && m4::rises(map)) {
@@ -70,8 +71,8 @@ Stop m4_scan(Source& src, std::int32_t n, const Mapping& map, bool x_sorted, Sin
 // kSource when the source failed, kInterrupted when its poll() said stop, kMemory when the sink
 // refused a point or the source had no scratch.
 template <class Source, class Sink>
-Stop m4_to_screen(Source& src, std::int32_t n, const Mapping& map, bool x_sorted, Sink& sink,
-                  bool snap = false) noexcept {
+Stop m4_to_screen(Source& src, typename Source::Count n, const Mapping& map, bool x_sorted,
+                  Sink& sink, bool snap = false) noexcept {
   return snap ? m4_scan<true>(src, n, map, x_sorted, sink)
               : m4_scan<false>(src, n, map, x_sorted, sink);
 }

@@ -22,6 +22,7 @@ constexpr int kCooldown = 64;
 template <class Source, class Sink, bool kSnap>
 class General : public Runs<Source, Sink, false, kSnap> {
   using Base = Runs<Source, Sink, false, kSnap>;
+  using Count = typename Base::Count;
   static constexpr std::int32_t kBlock = Source::kBlock;
 
  public:
@@ -29,12 +30,12 @@ class General : public Runs<Source, Sink, false, kSnap> {
       : Base(src, sink, map), cells_(this->raw_y_ && map.lx == 0 && rises(map)) {}
 
   // The points [0, n); false when it stopped (see status()).
-  bool run(std::int64_t n) noexcept {
-    for (std::int64_t from = 0; from < n;) {
+  bool run(Count n) noexcept {
+    for (Count from = 0; from < n;) {
       // Stretches read in place go by cells in one go while they can.
       if (cells_ && cooldown_ == 0) {
-        const auto m = static_cast<std::int32_t>(n - from < kSpan ? n - from : kSpan);
-        if (this->src_.in_place(static_cast<std::int32_t>(from), m, this->x_, this->y_)) {
+        const std::int32_t m = block_length(kSpan, n - from);
+        if (this->src_.in_place(from, m, this->x_, this->y_)) {
           if (!this->tick(m)) return false;
           std::int32_t t = 0;
           if (!by_cells(from, m, t)) return false;
@@ -42,9 +43,9 @@ class General : public Runs<Source, Sink, false, kSnap> {
           if (t == m) continue;
         }
       }
-      const auto m = static_cast<std::int32_t>(n - from < kBlock ? n - from : kBlock);
+      const std::int32_t m = block_length(kBlock, n - from);
       if (!this->tick(m)) return false;
-      if (!this->src_.block(static_cast<std::int32_t>(from), m, this->x_, this->y_)) {
+      if (!this->src_.block(from, m, this->x_, this->y_)) {
         return this->stop(Stop::kSource);
       }
       std::int32_t t = 0;  // the points before t are done by cells
@@ -61,7 +62,7 @@ class General : public Runs<Source, Sink, false, kSnap> {
 
  private:
   // The points [t, m) of the block, each mapped.
-  bool mapped(std::int64_t base, std::int32_t t, std::int32_t m) noexcept {
+  bool mapped(Count base, std::int32_t t, std::int32_t m) noexcept {
     const Mapping& map = this->map_;
     const double *x = this->x_, *y = this->y_;
     double *px = this->key_, *py = this->py_;
@@ -81,7 +82,7 @@ class General : public Runs<Source, Sink, false, kSnap> {
   // stretch read in place) until a NaN (x, or y on screen) or more cell changes than
   // kCellChanges per kBlock points; the rest is mapped, and after many changes (unsorted x)
   // cells rest for a while.
-  bool by_cells(std::int64_t base, std::int32_t m, std::int32_t& t) noexcept {
+  bool by_cells(Count base, std::int32_t m, std::int32_t& t) noexcept {
     const double *x = this->x_, *y = this->y_;
     int changes = 0;
     while (t < m) {

@@ -106,10 +106,11 @@ inline bool on_screen(double key) noexcept {
   return key != kLeft && key != kRight;
 }
 
-// One point of a run: its index, its data (x is NaN until read when the scan reads x lazily)
-// and its mapped y.
-struct Pick {
-  std::int64_t i;
+// One point of a run: its index (of the source's Count), its data (x is NaN until read when the
+// scan reads x lazily) and its mapped y.
+template <class I>
+struct PickOf {
+  I i;
   double x, y, py;
 };
 
@@ -133,13 +134,17 @@ inline double centre(double v) noexcept {
 // The runs of one scan over a Source, the kept points going to a Sink. With kLazyX the scan does
 // not read x with y: kept points wait until their x are read together (see emit()). With kSnap
 // the runs follow the snapped rule (screen/m4.h): columns by floor, and of each run the steps
-// between pixels that the rule keeps, each point drawn at its pixel's centre.
+// between pixels that the rule keeps, each point drawn at its pixel's centre. Indices into the
+// series are of the source's Count; offsets within a block (or a stretch read in place) are 32-bit.
 template <class Source, class Sink, bool kLazyX, bool kSnap>
 class Runs {
  public:
   Stop status() const noexcept { return status_; }
 
  protected:
+  using Count = typename Source::Count;
+  using Pick = PickOf<Count>;
+
   Runs(Source& src, Sink& sink, const Mapping& map) noexcept
       : src_(src),
         sink_(sink),
@@ -170,7 +175,7 @@ class Runs {
   }
 
   template <class Y>
-  Pick pick(std::int64_t base, std::int32_t t) const noexcept {
+  Pick pick(Count base, std::int32_t t) const noexcept {
     double py;
     if constexpr (std::is_same_v<Y, MappedY>) {
       py = py_[t];
@@ -205,7 +210,7 @@ class Runs {
   bool flush() noexcept {
     double x[kPending];
     for (int j = 0; j < n_pending_; ++j) {
-      if (!src_.x_at(static_cast<std::int32_t>(pending_[j].i), x[j])) return stop(Stop::kSource);
+      if (!src_.x_at(pending_[j].i, x[j])) return stop(Stop::kSource);
     }
     for (int j = 0; j < n_pending_; ++j) {
       if (!put(map_.px(x[j]), pending_[j].py)) return false;
@@ -284,7 +289,7 @@ class Runs {
   // Runs the rule over the points [from, m) of the block starting at index base, whose keys are
   // in key_, data in x_ (unless read lazily) and y_, and mapped y in py_ (MappedY).
   template <class Y>
-  bool feed(std::int64_t base, std::int32_t from, std::int32_t m) noexcept {
+  bool feed(Count base, std::int32_t from, std::int32_t m) noexcept {
     for (std::int32_t t = from; t < m;) {
       const double k = key_[t];
       if (std::isnan(k)) {
@@ -306,7 +311,7 @@ class Runs {
   // or raw y (RawY) ranging from mn to mx. With chunks, chunk_lo_ and chunk_hi_ hold the
   // extremes of the raw y of each chunk from t on.
   template <class Y>
-  bool extend(std::int64_t base, std::int32_t t, std::int32_t e, double k, double mn, double mx,
+  bool extend(Count base, std::int32_t t, std::int32_t e, double k, double mn, double mx,
               bool chunks = false) noexcept {
     if constexpr (kSnap) return extend_snapped<Y>(base, t, e, k, mn, mx, chunks);
     if (!open_ || run_key_ != k) {
@@ -450,8 +455,8 @@ class Runs {
   // extend() with snapped points: the run's second pixel, the end of its last pixel but one,
   // and the earliest entries into its lowest and highest rows after its first pixel.
   template <class Y>
-  bool extend_snapped(std::int64_t base, std::int32_t t, std::int32_t e, double k, double mn,
-                      double mx, bool chunks) noexcept {
+  bool extend_snapped(Count base, std::int32_t t, std::int32_t e, double k, double mn, double mx,
+                      bool chunks) noexcept {
     std::int32_t from = t;  // the first point to compare with the one before it
     if (!open_ || run_key_ != k) {
       if (!close()) return false;
@@ -508,7 +513,7 @@ class Runs {
   // run's own row, while only its first point is there (wait), at its earliest point after the
   // first pixel.
   template <class Y>
-  void enter_row(std::int64_t base, std::int32_t t, std::int32_t e, bool low, double E, bool chunks,
+  void enter_row(Count base, std::int32_t t, std::int32_t e, bool low, double E, bool chunks,
                  double& row, bool& wait, Pick& at) noexcept {
     const double r = std::floor(std::is_same_v<Y, MappedY> ? E : map_.py(E));
     std::int32_t from = t;

@@ -24,6 +24,8 @@ struct ScanY {};
 template <class Source, class Sink, bool kSnap, class ColumnY = ScanY>
 class Sorted : public Runs<Source, Sink, true, kSnap> {
   using Base = Runs<Source, Sink, true, kSnap>;
+  using Count = typename Base::Count;
+  using Pick = typename Base::Pick;
   static constexpr std::int32_t kBlock = Source::kBlock;
   friend ColumnY;
 
@@ -31,9 +33,9 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
   Sorted(Source& src, Sink& sink, const Mapping& map) noexcept : Base(src, sink, map) {}
 
   // The points [0, n); false when it stopped (see status()).
-  bool run(std::int64_t n) noexcept {
+  bool run(Count n) noexcept {
     // a: the first point not off to the left; b: the first point off to the right.
-    std::int64_t a, b;
+    Count a, b;
     if (!partition(-1, n, true, a) || !partition(a - 1, n, false, b)) return false;
     assert(0 <= a && a <= b && b <= n);
     if (a > 0 && !side_run(0, a, kLeft)) return false;
@@ -42,7 +44,7 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
       visible_ = {a, b, 0, 0};
       if (!x_at(a, visible_.x_first) || !x_at(b - 1, visible_.x_last)) return false;
       double x = visible_.x_first;
-      for (std::int64_t s = a, e; s < b; s = e) {
+      for (Count s = a, e; s < b; s = e) {
         if (!this->tick(1)) return false;
         const double k = Base::cut(this->map_.px(x));
         if (!column_end(s, x, k, e, x)) return false;
@@ -58,11 +60,11 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
   }
 
  private:
-  bool x_at(std::int64_t i, double& x) noexcept {
-    return this->src_.x_at(static_cast<std::int32_t>(i), x) || this->stop(Stop::kSource);
+  bool x_at(Count i, double& x) noexcept {
+    return this->src_.x_at(i, x) || this->stop(Stop::kSource);
   }
 
-  bool column_at(std::int64_t i, double& c) noexcept {
+  bool column_at(Count i, double& c) noexcept {
     if (!this->tick(1)) return false;
     double x;
     if (!x_at(i, x)) return false;
@@ -72,8 +74,8 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
 
   // The first index in (lo, hi) whose column is not left of c(pl) (left: true) or is right of
   // c(pl + pw) (left: false), else hi; lo and hi themselves are not read.
-  bool partition(std::int64_t lo, std::int64_t hi, bool left, std::int64_t& out) noexcept {
-    if (!search::bisect(lo, hi, [&](std::int64_t i, bool& past) {
+  bool partition(Count lo, Count hi, bool left, Count& out) noexcept {
+    if (!search::bisect(lo, hi, [&](Count i, bool& past) {
           double c;
           if (!column_at(i, c)) return false;
           past = !(left ? c < this->lo_ : !(c > this->hi_));
@@ -89,18 +91,20 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
   // column begins, in real arithmetic, placed between (s, xs) and (b - 1, the last visible x)
   // as if x were evenly spaced. Only a starting point: any value gives the same end, found in
   // the data.
-  std::int64_t guess_end(std::int64_t s, double xs, double k) const noexcept {
+  Count guess_end(Count s, double xs, double k) const noexcept {
     const LinearView& w = this->map_.w;
-    const std::int64_t b = visible_.b;
+    const Count b = visible_.b;
     // Column c holds the px of trunc c: (c - 1, c] below zero, [c, c + 1) above, (-1, 1) at 0;
     // of floor c, [c, c + 1).
     const double edge = w.x0 + ((kSnap || k + 1 > 0 ? k + 1 : k) - w.pl) / w.pw * w.dx;
     double f = (edge - xs) / (visible_.x_last - xs);
     if (!(f >= 0)) f = 0;  // NaN too (a broken promise, or one x for all)
     if (f > 1) f = 1;
-    const std::int64_t g =
-        s + static_cast<std::int64_t>(std::ceil(f * static_cast<double>(b - 1 - s)));
-    return g <= s ? s + 1 : (g > b ? b : g);
+    // The offset in double: below b - s it converts exactly (b - s itself may round up).
+    const double off = std::ceil(f * static_cast<double>(b - 1 - s));
+    if (!(off < static_cast<double>(b - s))) return b;
+    const Count g = s + static_cast<Count>(off);
+    return g <= s ? s + 1 : g;
   }
 
   // Guesses the ends of the columns k, k + 1, ... from the first visible point on, and reads
@@ -122,8 +126,8 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
   // lies right of k, else b; and xe, the x at e when e < b. Takes the guess looked ahead when
   // the x around it confirm it, else gallops from a guess, then bisects: a good guess costs two
   // probes, a bad one about twice the logarithm of its error.
-  bool column_end(std::int64_t s, double xs, double k, std::int64_t& e, double& xe) noexcept {
-    const std::int64_t b = visible_.b;
+  bool column_end(Count s, double xs, double k, Count& e, double& xe) noexcept {
+    const Count b = visible_.b;
     if (k == k) {  // a NaN x (a broken promise) has no column to look ahead for
       if (!(k >= ahead_k_ && k < ahead_k_ + kAhead) && !look_ahead(k)) return false;
       const Guess& q = ahead_[static_cast<int>(k - ahead_k_)];
@@ -134,12 +138,12 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
         return true;
       }
     }
-    const std::int64_t g = guess_end(s, xs, k);
+    const Count g = guess_end(s, xs, k);
     assert(s < g && g <= b);
     // lo: in column k (or left of it); hi: right of it, or b, which is right of k even when k
     // is NaN (a broken promise): every probe of a NaN k then gallops on towards b.
-    std::int64_t lo = s, hi = b;
-    if (!search::gallop_bisect(lo, hi, g, [&](std::int64_t i, bool& right) {
+    Count lo = s, hi = b;
+    if (!search::gallop_bisect(lo, hi, g, [&](Count i, bool& right) {
           double c;
           if (!column_at(i, c)) return false;
           right = c > k;
@@ -154,7 +158,7 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
 
   // The off-screen run [s, e): its first and last points and, snapped, the first point of its
   // second pixel and the last of its last pixel but one.
-  bool side_run(std::int64_t s, std::int64_t e, double key) noexcept {
+  bool side_run(Count s, Count e, double key) noexcept {
     Pick first, last;
     if (!this->close() || !side_point(s, first) || !side_point(e - 1, last)) return false;
     if constexpr (kSnap) {
@@ -171,7 +175,7 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
   }
 
   // Point i off the plot: its mapped y, and its pixel x in x (not kept: read again when drawn).
-  bool side_point(std::int64_t i, Pick& p) noexcept {
+  bool side_point(Count i, Pick& p) noexcept {
     double y;
     if (!y_at(i, y)) return false;
     p = {i, std::numeric_limits<double>::quiet_NaN(), y, this->map_.py(y)};
@@ -183,11 +187,11 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
   }
 
   // The first point from p's on (step 1) or back (step -1) before end whose pixel is not p's.
-  bool other_pixel(std::int64_t from, std::int64_t step, std::int64_t end, const Pick& p, Pick& out,
+  bool other_pixel(Count from, Count step, Count end, const Pick& p, Pick& out,
                    bool& found) noexcept {
     const Pixel px{std::floor(p.x), std::floor(p.py)};
     found = false;
-    for (std::int64_t i = from + step; i != end; i += step) {
+    for (Count i = from + step; i != end; i += step) {
       if (!side_point(i, out)) return false;
       if (!(Pixel{std::floor(out.x), std::floor(out.py)} == px)) {
         found = true;
@@ -198,13 +202,13 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
   }
 
   // The points [s, e) of column k, every y read.
-  bool scan_column(std::int64_t s, std::int64_t e, double k) noexcept {
+  bool scan_column(Count s, Count e, double k) noexcept {
     return this->raw_y_ && e - s >= kRawColumn ? column<RawY>(s, e, k) : column<MappedY>(s, e, k);
   }
 
-  bool y_at(std::int64_t i, double& y) noexcept {
+  bool y_at(Count i, double& y) noexcept {
     const double* p;
-    if (!this->src_.y_block(static_cast<std::int32_t>(i), 1, p)) return this->stop(Stop::kSource);
+    if (!this->src_.y_block(i, 1, p)) return this->stop(Stop::kSource);
     y = *p;
     return true;
   }
@@ -213,19 +217,19 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
   // mapping), in stretches of kSpan when read in place, else block by block; or mapped point by
   // point (MappedY).
   template <class Y>
-  bool column(std::int64_t s, std::int64_t e, double k) noexcept {
+  bool column(Count s, Count e, double k) noexcept {
     constexpr bool raw = std::is_same_v<Y, RawY>;
-    std::int64_t by_blocks = s;  // the stretch before it holds a NaN y: it goes block by block
-    for (std::int64_t from = s; from < e;) {
+    Count by_blocks = s;  // the stretch before it holds a NaN y: it goes block by block
+    for (Count from = s; from < e;) {
       if (raw && from >= by_blocks) {
-        const auto m = static_cast<std::int32_t>(e - from < kSpan ? e - from : kSpan);
-        if (const double* y = this->src_.y_in_place(static_cast<std::int32_t>(from), m)) {
+        const std::int32_t m = block_length(kSpan, e - from);
+        if (const double* y = this->src_.y_in_place(from, m)) {
           if (!this->tick(m)) return false;
           this->y_ = y;
           double mn, mx;
           // Prefetched into the next column too.
-          const std::int64_t left = visible_.b - from, most = m + kPrefetchChunks * kChunk;
-          const auto readable = static_cast<std::int32_t>(left < most ? left : most);
+          const std::int32_t readable =
+              block_length(m + kPrefetchChunks * kChunk, visible_.b - from);
           if (chunk_extremes(y, m, readable, this->chunk_lo_, this->chunk_hi_, mn, mx)) {
             if (!this->template extend<RawY>(from, 0, m, k, mn, mx, true)) return false;
             from += m;
@@ -234,9 +238,9 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
           by_blocks = from + m;
         }
       }
-      const auto m = static_cast<std::int32_t>(e - from < kBlock ? e - from : kBlock);
+      const std::int32_t m = block_length(kBlock, e - from);
       if (!this->tick(m)) return false;
-      if (!this->src_.y_block(static_cast<std::int32_t>(from), m, this->y_)) {
+      if (!this->src_.y_block(from, m, this->y_)) {
         return this->stop(Stop::kSource);
       }
       const double* y = this->y_;
@@ -260,12 +264,12 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
   // The visible points [a, b), the x of the first and the last, and the column ends guessed
   // ahead for the columns from ahead_k_ on.
   struct Visible {
-    std::int64_t a, b;
+    Count a, b;
     double x_first, x_last;
   } visible_{};
   static constexpr int kAhead = 16;
   struct Guess {
-    std::int64_t g;     // the guessed end, in (a, b]
+    Count g;            // the guessed end, in (a, b]
     double before, at;  // x at g - 1 and at g (+inf for b)
   } ahead_[kAhead];
   double ahead_k_ = std::numeric_limits<double>::quiet_NaN();

@@ -1,7 +1,8 @@
 // The first point of a sorted range where a rising condition holds: by bisection, or by galloping
 // from a guess and then bisecting. Pure C++, over any unsigned or signed integer positions
-// (indices into a series, or doubles numbered in their total order); a probe may fail (a source
-// that could not be read), which ends the search.
+// (indices into a series, or doubles numbered in their total order), of any width: distances are
+// taken in the unsigned type, so a range from -1 to the largest position is no overflow. A probe
+// may fail (a source that could not be read), which ends the search.
 #pragma once
 
 #include <limits>
@@ -15,12 +16,20 @@ namespace skyloom::search {
 // Where it does not rise (data that break their promise), the searches still probe only inside
 // (no, yes) and end, with some position there.
 
+// yes - no (no < yes), which may exceed the largest T.
+template <class T>
+inline std::make_unsigned_t<T> distance(T no, T yes) noexcept {
+  using U = std::make_unsigned_t<T>;
+  return static_cast<U>(static_cast<U>(yes) - static_cast<U>(no));
+}
+
 // Narrows (no, yes) to adjacent positions by halving; yes is then the first position that holds.
 template <class T, class Probe>
 inline bool bisect(T& no, T& yes, Probe&& probe) {
   static_assert(std::is_integral_v<T>, "integer positions");
-  while (yes - no > 1) {
-    const T mid = no + (yes - no) / 2;
+  for (auto d = distance(no, yes); d > 1; d = distance(no, yes)) {
+    // Half the distance fits in T, and no + it lies inside (no, yes).
+    const T mid = static_cast<T>(no + static_cast<T>(d / 2));
     bool holds;
     if (!probe(mid, holds)) return false;
     (holds ? yes : no) = mid;
@@ -43,8 +52,8 @@ inline bool gallop_bisect(T& no, T& yes, T guess, Probe&& probe) {
   if (guess != yes && !probe(guess, holds)) return false;
   if (holds) {
     yes = guess;
-    for (T d = 1; d < yes - no; d = twice(d)) {
-      if (!probe(yes - d, holds)) return false;
+    for (T d = 1; distance(no, yes) > static_cast<std::make_unsigned_t<T>>(d); d = twice(d)) {
+      if (!probe(static_cast<T>(yes - d), holds)) return false;
       if (!holds) {
         no = yes - d;
         break;
@@ -53,8 +62,8 @@ inline bool gallop_bisect(T& no, T& yes, T guess, Probe&& probe) {
     }
   } else {
     no = guess;
-    for (T d = 1; d < yes - no; d = twice(d)) {
-      if (!probe(no + d, holds)) return false;
+    for (T d = 1; distance(no, yes) > static_cast<std::make_unsigned_t<T>>(d); d = twice(d)) {
+      if (!probe(static_cast<T>(no + d), holds)) return false;
       if (holds) {
         yes = no + d;
         break;

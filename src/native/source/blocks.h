@@ -140,8 +140,8 @@ constexpr std::size_t kAheadBytes = kBufferBlock * sizeof(double);
 // Two series in buffers. Contiguous aligned doubles are handed out in place; anything else is
 // converted into scratch. Poll is called with the number of points read since its last call and
 // decides itself how often to look for an interruption. In a sampled curve a NaN y is a gap.
-// CountT is how wide the cores count its points: std::int64_t for buffers of any length; the
-// 32-bit default is for cores that do not count beyond 2^31 - 1 points yet.
+// CountT is how wide the cores count its points: the kernels take std::int64_t, for buffers of
+// any length; the 32-bit default serves the C++ tests and benchmarks of the cores.
 template <class Poll, class CountT = std::int32_t>
 class BufferSource {
  public:
