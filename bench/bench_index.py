@@ -5,6 +5,9 @@ np.memmap files, kept between runs in the directory given; the first run writes 
 Per size: the build against the floor of reading both buffers once, the bounds' memory against
 the data's, nearest_on_segments over 1,000 random cursors within 20 pixels of the curve (median,
 99th percentile, and the first, cold query apart), and at 10^7 the full scan in the same run;
+m4_to_screen of the whole view and of views zoomed to 10 %, 1 % and 10^-6 of the data, plain and
+snapped (median of the repeats after the first, cold call, which is reported apart), against the
+sorted full scan kernels.m4_to_screen(..., x_sorted=True) in the same run, the results compared;
 extend by 1,000 points on a 10^8-point index; and the worst case built on purpose: a cursor at
 the centre of a curve that circles it.
 
@@ -118,7 +121,39 @@ def run_size(n, where, queries):
             assert ix.nearest_on_segments(mx, my, *v) == kernels.nearest_on_segments(
                 mx, my, x, y, *v)
     print(line, flush=True)
+    redraws(ix, x, y, v, n)
     return ix, x, y, v
+
+
+def redraws(ix, x, y, v, n, repeat=21):
+    """m4_to_screen through the index and by the sorted full scan, views centred on the data."""
+    for frac in (1.0, 0.1, 0.01, 1e-6):
+        w = n * frac
+        view = (n / 2 - w / 2, w) + v[2:]
+        for snap in (False, True):
+            t0 = time.perf_counter()
+            got = ix.m4_to_screen(*view, snap=snap)
+            cold = time.perf_counter() - t0
+            times = []
+            for _ in range(repeat):
+                t0 = time.perf_counter()
+                ix.m4_to_screen(*view, snap=snap)
+                times.append(time.perf_counter() - t0)
+            med = statistics.median(times)
+            # The full scan reads the visible y: a few runs where that is seconds.
+            k = 1 if w > 10**8 else (3 if w > 10**7 else 9)
+            t0 = time.perf_counter()
+            want = kernels.m4_to_screen(x, y, *view, x_sorted=True, snap=snap)
+            full = [time.perf_counter() - t0]
+            full += [seconds(lambda: kernels.m4_to_screen(x, y, *view, x_sorted=True, snap=snap), 1)
+                     for _ in range(k - 1)]
+            assert got[1] == want[1] and got[0].tobytes() == want[0].tobytes(), (frac, snap)
+            fs = statistics.median(full)
+            print("  m4 %-7s of the view%s: index median %s, max %s, first (cold) %s; sorted full "
+                  "scan %s (%.1fx); %d points%s" % (
+                      "%g" % frac, " snapped" if snap else "", fmt_time(med),
+                      fmt_time(max(times)), fmt_time(cold), fmt_time(fs), fs / med, got[1],
+                      "" if med < 1e-3 else " (target under 1 ms)"), flush=True)
 
 
 def extend_case(n=10**8):

@@ -1,7 +1,8 @@
 // The series index's check, for its fuzz target and the corpus replay: bounds pyramids built,
 // grown and refreshed from the fuzzer's series must hold exactly the bounds of the points under
-// each node, and the nearest point found through them must be the full scan's, bit for bit, for
-// any view the bytes give (log axes, clamped pixels, spans that are zero, NaN or infinite).
+// each node, and the nearest point and the per-column extremes found through them must be the
+// full scans', bit for bit, for any view the bytes give (log axes, clamped pixels, spans that are
+// zero, NaN or infinite) and for views a few pixels wide over the whole series (long columns).
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "checks.h"
+#include "index/m4_index.h"
 #include "index/nearest_index.h"
+#include "index/y_search.h"
 
 namespace skyloom::fuzz {
 
@@ -74,7 +77,43 @@ inline std::string nearest_matches(const Pyramid& p, const std::vector<double>& 
   return {};
 }
 
-// The first and last y inside or outside an interval, and a range's bounds, against a loop.
+// The per-column extremes through the index against the full scan (sorted when x ascends), both
+// rules.
+inline std::string redraw_matches(const Pyramid& p, const std::vector<double>& xs,
+                              const std::vector<double>& ys, const Mapping& map) {
+  const auto n = static_cast<std::int32_t>(p.count());
+  auto go_on = [](std::int64_t) { return true; };
+  for (const bool snap : {false, true}) {
+    BufferSource<decltype(go_on)> src(strided(xs), strided(ys), go_on);
+    VectorSink want, got;
+    if (m4_to_screen(src, n, map, p.x_ascends(), want, snap) != Stop::kNone) return "m4 scan stopped";
+    if (index::m4_to_screen(p, map, snap, got, go_on) != Stop::kNone) return "m4 query stopped";
+    const char* what = snap ? "snapped m4 point" : "m4 point";
+    if (got.out.size() != want.out.size()) {
+      return fmt(what, static_cast<double>(got.out.size() / 2),
+                 static_cast<double>(want.out.size() / 2));
+    }
+    const std::string r =
+        compare(what, got.out.data(), want.out.data(), static_cast<int>(want.out.size()));
+    if (!r.empty()) return r;
+  }
+  return {};
+}
+
+// A view of all the points over a plot w pixels wide, its y span that of the finite y.
+inline Mapping whole_view(const std::vector<double>& xs, const std::vector<double>& ys, double w) {
+  double y_lo = 0, y_hi = 1;
+  for (double y : ys) {
+    if (std::isfinite(y)) y_lo = std::min(y_lo, y), y_hi = std::max(y_hi, y);
+  }
+  const double x0 = xs.empty() ? 0 : xs.front(), dx = xs.empty() ? 1 : xs.back() - xs.front();
+  Mapping map{};
+  map.w = {x0, dx > 0 ? dx : 1, y_lo, y_hi - y_lo, 0.5, 200, w, 180};
+  return map;
+}
+
+// The first and last y inside or outside an interval, and a range's bounds, against a loop:
+// the pyramid's searches and the top-down ones of the redraw.
 inline std::string searches_match(const Pyramid& p, const std::vector<double>& xs,
                                   const std::vector<double>& ys, std::int64_t s, std::int64_t e,
                                   double lo, double hi) {
@@ -84,21 +123,32 @@ inline std::string searches_match(const Pyramid& p, const std::vector<double>& x
     if (first[in] == e) first[in] = i;
     last[in] = i;
   }
-  for (int inside = 0; inside < 2; ++inside) {
-    const std::int64_t got_first = p.first_y(s, e, lo, hi, inside);
-    const std::int64_t got_last = p.last_y(s, e, lo, hi, inside);
-    if (got_first != first[inside] || got_last != last[inside]) {
+  const index::YSearch ys_search(p);
+  for (int inside = 0; inside < 4; ++inside) {
+    const bool in = inside & 1, top_down = inside & 2;
+    const std::int64_t got_first =
+        top_down ? ys_search.first(s, e, lo, hi, in) : p.first_y(s, e, lo, hi, in);
+    const std::int64_t got_last =
+        top_down ? ys_search.last(s, e, lo, hi, in) : p.last_y(s, e, lo, hi, in);
+    if (got_first != first[in] || got_last != last[in]) {
       char buf[200];
       std::snprintf(buf, sizeof buf,
                     "first/last y %s [%.17g, %.17g] in [%lld, %lld): %lld %lld, want %lld %lld",
-                    inside ? "inside" : "outside", lo, hi, static_cast<long long>(s),
+                    in ? "inside" : "outside", lo, hi, static_cast<long long>(s),
                     static_cast<long long>(e), static_cast<long long>(got_first),
-                    static_cast<long long>(got_last), static_cast<long long>(first[inside]),
-                    static_cast<long long>(last[inside]));
+                    static_cast<long long>(got_last), static_cast<long long>(first[in]),
+                    static_cast<long long>(last[in]));
       return buf;
     }
   }
-  return same_bounds(p.range(s, e), linear(xs, ys, s, e)) ? std::string() : "range";
+  const Bounds want = linear(xs, ys, s, e);
+  if (!same_bounds(p.range(s, e), want)) return "range";
+  const index::YSearch::Range r = ys_search.range(s, e);
+  // By value: of -0.0 and 0.0 either is the smallest, and both map alike.
+  const bool same_y = r.nan == want.y_nan && (want.y_lo > want.y_hi
+                                                  ? r.lo > r.hi
+                                                  : r.lo == want.y_lo && r.hi == want.y_hi);
+  return same_y ? std::string() : "top-down y range";
 }
 
 // Runs between the points the bytes give, so that a few bytes span several leaves and levels
@@ -136,8 +186,12 @@ inline std::string check_index(const std::uint8_t* data, std::size_t size) {
   Pyramid p;
   if (p.build(strided(xs), strided(ys), n0, n) != Stop::kNone) return "build stopped";
   if (p.extend(n) != Stop::kNone) return "extend stopped";
+  // Narrow plots make columns of hundreds to thousands of points.
+  const Mapping narrow = whole_view(xs, ys, 1 + mode % 4 * 5);
   std::string failed = check_nodes(p, xs, ys);
   if (failed.empty()) failed = nearest_matches(p, xs, ys, map, mx, my);
+  if (failed.empty()) failed = redraw_matches(p, xs, ys, map);
+  if (failed.empty()) failed = redraw_matches(p, xs, ys, narrow);
   if (!failed.empty() || n == 0) return failed;
   // Points in a range change in place (the bytes' end reused as values): refreshed, the same.
   const std::int64_t a = static_cast<std::int64_t>(data[size - 1]) * n / 256;
@@ -148,6 +202,7 @@ inline std::string check_index(const std::uint8_t* data, std::size_t size) {
   if (p.refresh(a, b) != Stop::kNone) return "refresh stopped";
   failed = check_nodes(p, xs, ys);
   if (failed.empty()) failed = nearest_matches(p, xs, ys, map, mx, my);
+  if (failed.empty()) failed = redraw_matches(p, xs, ys, narrow);
   if (failed.empty()) failed = searches_match(p, xs, ys, a, b, std::min(y, my), std::max(y, my));
   if (failed.empty()) failed = searches_match(p, xs, ys, 0, n, my, my);
   return failed.empty() ? std::string() : "after refresh: " + failed;

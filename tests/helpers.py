@@ -3,6 +3,8 @@ entries, reference counts and reference-leak checks. The drivers in tools/ use t
 import gc
 import signal
 import sys
+import threading
+import time
 
 import skyloom._cy_utils as cy
 
@@ -212,3 +214,30 @@ def with_signal(call, handler, delay=0.002):
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, old)
+
+
+def stamps_in_the_middle(call):
+    """Runs call() while another thread notes the time as often as it can (a short switch
+    interval, so that a switch just before or after the call cannot reach its middle); the
+    stamps noted in the middle half of the call: none when the call held the lock throughout."""
+    stamps, stop = [], threading.Event()
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-4)
+
+    def spin():
+        while not stop.is_set():
+            stamps.append(time.perf_counter())
+
+    t = threading.Thread(target=spin)
+    t.start()
+    try:
+        time.sleep(0.01)
+        t0 = time.perf_counter()
+        call()
+        t1 = time.perf_counter()
+    finally:
+        stop.set()
+        t.join()
+        sys.setswitchinterval(interval)
+    q = (t1 - t0) / 4
+    return [s for s in stamps if t0 + q < s < t1 - q]

@@ -198,7 +198,7 @@ def test_terminal_report(drawn):
     assert "{:,} float64 points".format(3 * n) in lines[at]
     assert lines[at + 1].startswith("  built in ")
     assert lines[at + 2].startswith("  hover: ") and lines[at + 2].endswith("the same results")
-    assert lines[at + 3].startswith("  redraw: ")
+    assert lines[at + 3].startswith("  redraw: ") and lines[at + 3].endswith("the same results")
     assert "Picture: " in lines[-1] and lines[-1].split("Picture: ")[1].split(" (")[0].endswith("d.svg")
 
 

@@ -1,7 +1,8 @@
 """skyloom.kernels.SeriesIndex against the full scans it stands in for: nearest points bit for
-bit kernels.nearest_on_segments's on random series (walks, sines, repeated x, NaN runs, log axes,
-zoomed views, cursors on and off the curve), also after the data grew or changed in place; the
-arguments it refuses; and several threads querying while another updates."""
+bit kernels.nearest_on_segments's and redraws bit for bit kernels.m4_to_screen's on random series
+(walks, sines, repeated x, NaN runs, log axes, zoomed views, cursors on and off the curve), also
+after the data grew or changed in place; the arguments it refuses; and several threads querying
+while another updates."""
 import array
 import threading
 
@@ -10,6 +11,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import skyloom.kernels as kernels
+from helpers import stamps_in_the_middle
 from test_kernels import exact
 
 KINDS = ["walk", "sine", "repeated x", "nan runs", "unsorted", "spikes", "infinite"]
@@ -103,6 +105,39 @@ def test_after_extend_and_refresh(kind, cap, seed):
         assert exact(ix.nearest_on_segments(mx, my, *v)) == exact(want)
 
 
+@settings(max_examples=40, deadline=None)
+@given(st.sampled_from(KINDS + ["steps", "square"]), st.integers(0, 6000) | st.sampled_from([1, 513, 30000]),
+       st.integers(0, 2**32 - 1), st.sampled_from([1.0, 0.1, 1e-2, 1e-4, 1e-6]),
+       st.sampled_from([322.0, 7.0, 1.0]), st.booleans(), st.booleans())
+def test_redraw_equals_the_full_scan(kind, cap, seed, zoom, pw, lx, ly):
+    # Narrow plots make columns of thousands of points, the ones read through the bounds; steps
+    # put many points on one pixel row, a square wave leaves a column's first row and comes
+    # back. Grown and changed in place, the redraw follows the data.
+    rng = np.random.default_rng(seed)
+    x, y = make(kind if kind in KINDS else "walk", cap, rng)
+    if kind == "steps":
+        y = np.round(y / 4)
+    elif kind == "square":
+        y = (np.arange(cap) // int(rng.integers(1, 300)) % 2) * 10.0
+    ix = kernels.SeriesIndex(x, y, n=int(rng.integers(0, cap + 1)))
+    v = view(x, y, rng, zoom, lx, ly)
+    v = v[:6] + (pw,) + v[7:]
+    for step in range(4):
+        m = ix.n
+        for snap in (False, True):
+            want = kernels.m4_to_screen(x[:m], y[:m], *v, x_sorted=ix.x_sorted, snap=snap)
+            got = ix.m4_to_screen(*v, snap=snap)
+            assert got[1] == want[1] and got[0].tobytes() == want[0].tobytes(), (step, snap)
+        if rng.random() < 0.5 and m < cap:
+            ix.extend(int(rng.integers(m, cap + 1)))
+        elif m:
+            a = int(rng.integers(0, m))
+            b = int(rng.integers(a, min(m, a + 700) + 1))
+            y[a:b] = np.cumsum(rng.standard_normal(b - a)) + y[a]
+            y[a:b:97] = np.nan
+            ix.refresh(a, b)
+
+
 def test_formats_and_strides_as_the_kernels_take_them():
     rng = np.random.default_rng(5)
     base = np.cumsum(rng.standard_normal(3000))
@@ -172,6 +207,7 @@ def test_queries_beside_an_updating_thread():
             for _ in range(200):
                 r = ix.nearest_on_segments(float(rng.uniform(0, 322)), 100.0, *v)
                 assert r is not None and len(r) == 3
+                assert 0 < ix.m4_to_screen(*v, snap=True)[1] <= 6 * 322 + 4
         except BaseException as e:  # noqa: BLE001 - reported below
             errors.append(e)
 
@@ -186,3 +222,18 @@ def test_queries_beside_an_updating_thread():
     m = ix.n
     want = kernels.nearest_on_segments(100.0, 100.0, x[:m], y[:m], *v)
     assert exact(ix.nearest_on_segments(100.0, 100.0, *v)) == exact(want)
+    want = kernels.m4_to_screen(x[:m], y[:m], *v, x_sorted=True)
+    assert ix.m4_to_screen(*v)[0].tobytes() == want[0].tobytes()
+
+
+@pytest.mark.timing
+def test_a_long_redraw_releases_the_lock():
+    # The general scan of unsorted x reads every point (milliseconds): another thread that notes
+    # the time as often as it can runs during it.
+    rng = np.random.default_rng(4)
+    n = 4 * 10**6
+    x = rng.permutation(n).astype(np.float64)
+    y = np.cumsum(rng.standard_normal(n))
+    ix = kernels.SeriesIndex(x, y)
+    v = (0.0, float(n), float(y.min()), float(np.ptp(y)), 0.0, 246.0, 322.0, 246.0, 0, 0)
+    assert stamps_in_the_middle(lambda: ix.m4_to_screen(*v, snap=True))

@@ -417,6 +417,34 @@ class SeriesIndex:
     ) -> tuple[float, float, float] | None:
         """``kernels.nearest_on_segments(mx, my, xs[:n], ys[:n], ...)``, bit for bit, for any x
         order: None for no points, else ``(x, y, distance)``."""
+    def m4_to_screen(
+        self,
+        x0: _Real,
+        dx: _Real,
+        y0: _Real,
+        dy: _Real,
+        pl: _Real,
+        pb: _Real,
+        pw: _Real,
+        ph: _Real,
+        lx: object,
+        ly: object,
+        *,
+        snap: object = False,
+    ) -> tuple[array[float], int]:
+        """``kernels.m4_to_screen(xs[:n], ys[:n], ..., x_sorted=True, snap=snap)``, bit for bit,
+        when ``x_sorted`` is true: columns are found by bisection and a long column's kept
+        points through the bounds (its lowest and highest pixel y from its blocks' y range, the
+        earliest point in each found by a search that skips blocks), so a redraw reads a few
+        blocks per column, not the column. On a log y axis, or a view whose y span is zero or
+        not finite, the visible y are read as the sorted scan reads them.
+
+        When ``x_sorted`` is false (x falls somewhere, or is NaN) the result is the general
+        scan's, ``kernels.m4_to_screen(..., x_sorted=False)``, every point read (with the
+        interpreter lock released for long series), never a wrong one.
+
+        Raises:
+            MemoryError: no memory for the result."""
     def extend(self, n: SupportsIndex) -> None:
         """The buffers' first ``n`` points are covered (they grew in place): only the last
         partial block, the new ones and their ancestors change. ``n`` must lie between the

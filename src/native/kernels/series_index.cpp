@@ -1,23 +1,31 @@
 // skyloom.kernels.SeriesIndex: a series in two buffers with a pyramid of per-block bounds
-// (index/pyramid.h), so that hit tests read only the blocks near the cursor. The buffers stay
+// (index/pyramid.h), so that redraws and hit tests read only the blocks they need. The buffers stay
 // exported for the index's life. Queries share the index, extend and refresh take it alone;
 // whoever waits for the other waits with the interpreter lock released.
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <shared_mutex>
 
+#include "index/m4_index.h"
 #include "index/nearest_index.h"
 #include "kernels/args.h"
 #include "kernels/functions.h"
 #include "kernels/series.h"
 #include "kernels/unlocked.h"
 #include "python/convert.h"
+#include "python/darray.h"
 
 namespace skyloom::kernels {
 
 namespace {
 
+// The type's attribute holding its module's array('d'), which redraws are cloned from (each
+// interpreter's module makes its own type).
+constexpr char kTemplate[] = "_array_template";
+
 struct Index {
+  Ref double_template;
   BufferView xb, yb;
   Py_ssize_t capacity = 0;  // the points both buffers hold
   index::Pyramid pyramid;
@@ -99,6 +107,8 @@ PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
   Index* ix = new (std::nothrow) Index;
   if (ix == nullptr) return PyErr_NoMemory();
   reinterpret_cast<IndexObject*>(self.get())->index = ix;
+  ix->double_template = Ref(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), kTemplate));
+  if (!ix->double_template) return nullptr;
   if (!ix->xb.open(xs, "xs") || !ix->yb.open(ys, "ys")) return nullptr;
   const Py_ssize_t nx = ix->xb.length(), ny = ix->yb.length();
   Py_ssize_t n = nx;
@@ -149,6 +159,44 @@ PyObject* nearest_on_segments(PyObject* self, PyObject* const* args, Py_ssize_t 
   }
   if (!outcome(s)) return nullptr;
   return Py_BuildValue("(ddd)", hit.x, hit.y, hit.d);
+}
+
+constexpr const char* kM4Params[] = {"x0", "dx", "y0", "dy", "pl",  "pb",
+                                     "pw", "ph", "lx", "ly", "snap"};
+constexpr Signature kM4 = {"m4_to_screen", kM4Params, 10, 1};
+
+PyObject* m4_to_screen(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) noexcept {
+  PyObject* a[kMaxArgs];
+  if (!bind(kM4, args, nargs, kwnames, a)) return nullptr;
+  Mapping map;
+  int snap = 0;
+  if (!view_mapping(a, a[8], a[9], map)) return nullptr;
+  if (a[10] != nullptr && !to_flag(a[10], snap)) return nullptr;
+  Index& ix = of(self);
+  Hold<true> hold(ix.lock);
+  const std::int64_t n = ix.pyramid.count();
+  PointBuffer points;
+  Stop s;
+  {
+    // Through the index a redraw takes some columns' worth of searches: it keeps the lock
+    // unless it runs long. The general scan of unsorted x reads every point.
+    Unlocked unlocked(true);
+    if (!ix.pyramid.x_ascends()) unlocked.release_for(n);
+    // Its work is in the pyramid, not in points read: each poll (some thousand probes or
+    // points) is worth a look at the clock.
+    auto poll = [&unlocked](std::int64_t read) { return unlocked.poll(read + kClockEvery); };
+    s = index::m4_to_screen(ix.pyramid, map, snap != 0, points, poll);
+  }
+  if (!outcome(s)) return nullptr;  // a signal handler's exception is set already
+  const Py_ssize_t count = points.count();
+  Ref buf(clone_double_array(ix.double_template.get(), 2 * count));
+  if (!buf) return nullptr;
+  if (count > 0) {
+    std::memcpy(reinterpret_cast<ArrayObject*>(buf.get())->ob_item, points.data(),
+                static_cast<std::size_t>(count) * 2 * sizeof(double));
+  }
+  return polyline_result(buf, count);
 }
 
 constexpr const char* kExtendParams[] = {"n"};
@@ -216,11 +264,18 @@ PyObject* get_nbytes(PyObject* self, void*) noexcept {
 
 constexpr char kNearestDoc[] =
     "What kernels.nearest_on_segments gives for the indexed points, bit for bit.";
+constexpr char kM4Doc[] =
+    "What kernels.m4_to_screen(xs[:n], ys[:n], ..., x_sorted=True, snap=snap) gives, bit for bit, "
+    "when x_sorted is true: the columns are found by bisection and a long column's kept points "
+    "through the bounds, reading a few leaves of it (linear y axes; on a log y axis every "
+    "visible y is read). When x_sorted is false (x falls somewhere, or is NaN), the general "
+    "scan's result: kernels.m4_to_screen(..., x_sorted=False), every point read.";
 constexpr char kExtendDoc[] = "The buffers' first n points are indexed: they grew in place.";
 constexpr char kRefreshDoc[] = "The points [start, stop) changed in place.";
 
 PyMethodDef kMethods[] = {
     SKYLOOM_METHOD(nearest_on_segments, (doc::Doc<kNearest, doc::kSelf, kNearestDoc>::text.data())),
+    SKYLOOM_METHOD(m4_to_screen, (doc::Doc<kM4, doc::kSelf, kM4Doc>::text.data())),
     SKYLOOM_METHOD(extend, (doc::Doc<kExtend, doc::kSelf, kExtendDoc>::text.data())),
     SKYLOOM_METHOD(refresh, (doc::Doc<kRefresh, doc::kSelf, kRefreshDoc>::text.data())),
     {nullptr, nullptr, 0, nullptr},
@@ -254,6 +309,7 @@ PyType_Spec kSpec = {"skyloom.kernels.SeriesIndex", sizeof(IndexObject), 0, Py_T
 bool add_series_index(PyObject* module) noexcept {
   Ref type(PyType_FromSpec(&kSpec));
   if (!type) return false;
+  if (PyObject_SetAttrString(type.get(), kTemplate, double_template(module)) < 0) return false;
   if (PyModule_AddObject(module, "SeriesIndex", type.get()) < 0) return false;
   type.release();
   return true;

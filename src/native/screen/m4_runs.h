@@ -244,6 +244,20 @@ class Runs {
     return true;
   }
 
+  // A column run known whole without reading its points (through an index): side() with the
+  // lowest and highest points the rule keeps (snapped: null where it keeps none).
+  bool known(double key, const Pick& first, const Pick& last, const Pick* low, const Pick* high,
+             const Pick* second = nullptr, const Pick* before_last = nullptr) noexcept {
+    if (!side(key, first, last, second, before_last)) return false;
+    if (low != nullptr) low_ = *low;
+    if (high != nullptr) high_ = *high;
+    if constexpr (kSnap) {
+      low_wait_ = low == nullptr;
+      high_wait_ = high == nullptr;
+    }
+    return true;
+  }
+
   // Emits the open run's kept points in input order, each once.
   bool close() noexcept {
     if (!open_) return true;

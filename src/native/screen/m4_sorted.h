@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "screen/m4_runs.h"
 #include "screen/search.h"
@@ -16,12 +17,17 @@ namespace skyloom::m4 {
 
 constexpr std::int64_t kRawColumn = 64;  // shorter columns are mapped point by point
 
-template <class Source, class Sink, bool kSnap>
+// How the sorted scan reads a column's y: ScanY reads them all; another tag (an index's)
+// has static bool column(Sorted& scan, s, e, k) and may call scan.scan_column() for any part.
+struct ScanY {};
+
+template <class Source, class Sink, bool kSnap, class ColumnY = ScanY>
 class Sorted : public Runs<Source, Sink, true, kSnap> {
   using Base = Runs<Source, Sink, true, kSnap>;
   using Count = typename Base::Count;
   using Pick = typename Base::Pick;
   static constexpr std::int32_t kBlock = Source::kBlock;
+  friend ColumnY;
 
  public:
   Sorted(Source& src, Sink& sink, const Mapping& map) noexcept : Base(src, sink, map) {}
@@ -42,8 +48,9 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
         if (!this->tick(1)) return false;
         const double k = Base::cut(this->map_.px(x));
         if (!column_end(s, x, k, e, x)) return false;
-        if (!(this->raw_y_ && e - s >= kRawColumn ? column<RawY>(s, e, k)
-                                                  : column<MappedY>(s, e, k))) {
+        if constexpr (std::is_same_v<ColumnY, ScanY>) {
+          if (!scan_column(s, e, k)) return false;
+        } else if (!ColumnY::column(*this, s, e, k)) {
           return false;
         }
       }
@@ -192,6 +199,11 @@ class Sorted : public Runs<Source, Sink, true, kSnap> {
       }
     }
     return true;
+  }
+
+  // The points [s, e) of column k, every y read.
+  bool scan_column(Count s, Count e, double k) noexcept {
+    return this->raw_y_ && e - s >= kRawColumn ? column<RawY>(s, e, k) : column<MappedY>(s, e, k);
   }
 
   bool y_at(Count i, double& y) noexcept {
