@@ -47,9 +47,12 @@ def test_a_list_call_keeps_the_lock():
     # With lists the lock is held throughout: another thread that notes the time as often as it
     # can notes nothing in the middle half of the call (with a short switch interval, a switch
     # just before or after the call cannot reach it).
+    # A loaded machine may leave the main thread waiting for the lock just before the call, and
+    # the other thread's stamps then fall in the window: one clean try of three shows the call
+    # held it (a call that let go of it gives the spinning thread the middle every time).
     x, y = walk(10**6)
     xs, ys = x.tolist(), y.tolist()
-    assert stamps_in_the_middle(lambda: kernels.polyfit(xs, ys, 9)) == []
+    assert any(stamps_in_the_middle(lambda: kernels.polyfit(xs, ys, 9)) == [] for _ in range(3))
 
 
 M = 4 * 10**6
