@@ -56,14 +56,7 @@ PyObject* m4_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs
   if (stop == Stop::kMemory) return PyErr_NoMemory();
   if (stop != Stop::kNone) return nullptr;
 
-  const Py_ssize_t count = points.count();
-  Ref buf(clone_double_array(double_template(module), 2 * count));
-  if (!buf) return nullptr;
-  if (count > 0) {
-    std::memcpy(reinterpret_cast<ArrayObject*>(buf.get())->ob_item, points.data(),
-                static_cast<std::size_t>(count) * 2 * sizeof(double));
-  }
-  return polyline_result(buf, count);
+  return polyline_copy(double_template(module), points.data(), points.count());
 }
 
 }  // namespace skyloom::kernels

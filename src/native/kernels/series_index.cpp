@@ -189,14 +189,7 @@ PyObject* m4_to_screen(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     s = index::m4_to_screen(ix.pyramid, map, snap != 0, points, poll);
   }
   if (!outcome(s)) return nullptr;  // a signal handler's exception is set already
-  const Py_ssize_t count = points.count();
-  Ref buf(clone_double_array(ix.double_template.get(), 2 * count));
-  if (!buf) return nullptr;
-  if (count > 0) {
-    std::memcpy(reinterpret_cast<ArrayObject*>(buf.get())->ob_item, points.data(),
-                static_cast<std::size_t>(count) * 2 * sizeof(double));
-  }
-  return polyline_result(buf, count);
+  return polyline_copy(ix.double_template.get(), points.data(), points.count());
 }
 
 constexpr const char* kExtendParams[] = {"n"};

@@ -87,6 +87,16 @@ PyObject* polyline_result(Ref& buf, Py_ssize_t count) noexcept {
   return t;
 }
 
+PyObject* polyline_copy(PyObject* tmpl, const double* pairs, Py_ssize_t count) noexcept {
+  Ref buf(clone_double_array(tmpl, 2 * count));
+  if (!buf) return nullptr;
+  if (count > 0) {
+    std::memcpy(reinterpret_cast<ArrayObject*>(buf.get())->ob_item, pairs,
+                static_cast<std::size_t>(count) * 2 * sizeof(double));
+  }
+  return polyline_result(buf, count);
+}
+
 bool DoubleView::acquire(PyObject* array) noexcept {
   if (PyObject_GetBuffer(array, &buf_, PyBUF_WRITABLE | PyBUF_STRIDES | PyBUF_FORMAT) < 0) {
     return false;

@@ -37,6 +37,8 @@ PyObject* clone_double_array(PyObject* tmpl, Py_ssize_t n) noexcept;
 // The screen-polyline result (buf, count): takes buf over on success; on failure (no memory)
 // the exception is set, buf is left to its owner and nullptr returned.
 PyObject* polyline_result(Ref& buf, Py_ssize_t count) noexcept;
+// The same for count pixel pairs copied from pairs into a new array cloned from tmpl.
+PyObject* polyline_copy(PyObject* tmpl, const double* pairs, Py_ssize_t count) noexcept;
 
 // A writable, one-dimensional view of 8-byte floats over a double array; released on every
 // path by its destructor.
