@@ -4,7 +4,6 @@
 // place with the lock released) and turns the kept points into the (array('d'), count) result.
 #include "screen/m4.h"
 
-#include <cstring>
 
 #include "kernels/call.h"
 #include "kernels/functions.h"

@@ -2,7 +2,6 @@
 // (index/pyramid.h), so that redraws and hit tests read only the blocks they need. The buffers stay
 // exported for the index's life. Queries share the index, extend and refresh take it alone;
 // whoever waits for the other waits with the interpreter lock released.
-#include <cstring>
 #include <mutex>
 #include <new>
 #include <shared_mutex>
