@@ -298,6 +298,42 @@ TEST(Index, RangeSearchesMatchALinearScan) {
   }
 }
 
+// Every leaf's bounds and the count of pairs where x does not ascend against a plain loop, for
+// the contiguous path (with and without NaN) and a strided view, leaves full and short.
+TEST(Index, LeavesMatchAPlainLoop) {
+  std::mt19937_64 rng(5);
+  std::uniform_int_distribution<int> pick(0, 999);
+  for (int r = 0; r < 60; ++r) {
+    const std::int64_t n = 1 + pick(rng) * 3;
+    std::vector<double> xs(2 * n), ys(2 * n);
+    for (std::int64_t i = 0; i < 2 * n; ++i) {
+      // Mostly ascending with ties and single falls anywhere in a leaf, rarely NaN.
+      xs[i] = static_cast<double>(i / 2) - (pick(rng) < 5 ? 3 : 0);
+      ys[i] = pick(rng) - 500.0;
+      if (r % 3 == 0 && pick(rng) < 2) (pick(rng) < 500 ? xs[i] : ys[i]) = kNaN;
+    }
+    const int stride = r % 4 == 3 ? 2 : 1;
+    const Strided sx{reinterpret_cast<const char*>(xs.data()), stride * 8, ElementType::F64};
+    const Strided sy{reinterpret_cast<const char*>(ys.data()), stride * 8, ElementType::F64};
+    Pyramid p;
+    ASSERT_EQ(p.build(sx, sy, n, n), Stop::kNone);
+    std::int64_t falls = 0;
+    for (std::int64_t i = 0; i + 1 < n; ++i) falls += !(xs[i * stride] <= xs[(i + 1) * stride]);
+    EXPECT_EQ(p.falls(), falls) << r;
+    for (std::int64_t k = 0; k < p.nodes(0); ++k) {
+      Bounds want = Bounds::empty();
+      for (std::int64_t i = k * kLeaf; i < std::min(n, (k + 1) * kLeaf); ++i) {
+        want.add(xs[i * stride], ys[i * stride]);
+      }
+      const Bounds& got = p.bounds({0, k});
+      // By value: which zero a bound keeps is the lanes' choice.
+      EXPECT_TRUE(got.x_lo == want.x_lo && got.x_hi == want.x_hi && got.y_lo == want.y_lo &&
+                  got.y_hi == want.y_hi && got.x_nan == want.x_nan && got.y_nan == want.y_nan)
+          << r << " leaf " << k;
+    }
+  }
+}
+
 TEST(Index, BoundsOfEmptyAndNaNNodes) {
   std::vector<double> xs = {kNaN, kNaN, 1, 2}, ys = {kNaN, 0, kNaN, 5};
   Pyramid p;

@@ -6,9 +6,16 @@
 #include <limits>
 #include <type_traits>
 
-#include "screen/m4_runs.h"
+#include "simd.h"
 
 namespace skyloom::index {
+
+// The bounds of a leaf of m > 0 contiguous doubles, box = {x_lo, x_hi, y_lo, y_hi}, and the
+// pairs (t, t + 1) in it where x falls; false when an x or y is NaN (box and falls then mean
+// nothing). One pass over both buffers: the build reads every point once.
+extern const simd::Entry<bool(const double* x, const double* y, std::int32_t m, double* box,
+                              std::int32_t& falls)>
+    leaf_scan;
 
 namespace {
 
@@ -20,7 +27,63 @@ std::int64_t ceil_div(std::int64_t a, std::int64_t b) noexcept {
   return a / b + (a % b != 0);
 }
 
+using v4 = simd::F64x4;
+using mask4 = simd::Mask4;
+
+inline void lower(const v4& a, v4& lo) noexcept {
+  lo = select(a < lo, a, lo);
+}
+inline void raise(const v4& a, v4& hi) noexcept {
+  hi = select(a > hi, a, hi);
+}
+
 }  // namespace
+
+SKYLOOM_CLONES(leaf_scan)
+bool leaf_scan_body(const double* x, const double* y, std::int32_t m, double* box,
+                    std::int32_t& falls) noexcept {
+  assert(m > 0);
+  double xl = x[0], xh = x[0], yl = y[0], yh = y[0];
+  std::int32_t t = 0, f = 0;
+  bool nan = false;
+  if (m > 8) {
+    // Eight points a step in two sets of lanes, each bound its own chain; the pairs (t + j,
+    // t + j + 1) compared as x shifted by one against x, which needs x[t + 8]: t + 8 < m.
+    v4 xl0 = v4::load(x), xl1 = v4::load(x + 4), yl0 = v4::load(y), yl1 = v4::load(y + 4);
+    v4 xh0 = xl0, xh1 = xl1, yh0 = yl0, yh1 = yl1;
+    simd::I64x4 down = 0LL;
+    mask4 bad = 0LL;
+    for (; t + 8 < m; t += 8) {
+      const v4 a = v4::load(x + t), b = v4::load(x + t + 4);
+      const v4 c = v4::load(y + t), d = v4::load(y + t + 4);
+      lower(a, xl0), lower(b, xl1), raise(a, xh0), raise(b, xh1);
+      lower(c, yl0), lower(d, yl1), raise(c, yh0), raise(d, yh1);
+      down -= (v4::load(x + t + 1) < a) + (v4::load(x + t + 5) < b);  // a true lane is -1
+      bad |= (a != a) | (b != b) | (c != c) | (d != d);
+    }
+    nan = simd::any(bad);
+    lower(xl1, xl0), raise(xh1, xh0), lower(yl1, yl0), raise(yh1, yh0);
+    for (int l = 0; l < 4; ++l) {
+      xl = xl0[l] < xl ? xl0[l] : xl;
+      xh = xh0[l] > xh ? xh0[l] : xh;
+      yl = yl0[l] < yl ? yl0[l] : yl;
+      yh = yh0[l] > yh ? yh0[l] : yh;
+      f += static_cast<std::int32_t>(down[l]);
+    }
+  }
+  for (; t < m; ++t) {
+    const double a = x[t], c = y[t];
+    nan = nan || a != a || c != c;
+    xl = a < xl ? a : xl;
+    xh = a > xh ? a : xh;
+    yl = c < yl ? c : yl;
+    yh = c > yh ? c : yh;
+    if (t + 1 < m) f += x[t + 1] < a;
+  }
+  box[0] = xl, box[1] = xh, box[2] = yl, box[3] = yh;
+  falls = f;
+  return !nan;
+}
 
 Bounds Bounds::empty() noexcept {
   return Bounds{kInf, -kInf, kInf, -kInf, false, false};
@@ -108,21 +171,19 @@ void Pyramid::leaf(std::int64_t k) noexcept {
       const char* px = x_.address(i0);
       const char* py = y_.address(i0);
       if constexpr (std::is_same_v<X, double> && std::is_same_v<Y, double>) {
-        // Contiguous doubles without NaN, the common case: the vector kernels' extremes.
+        // Contiguous doubles without NaN, the common case: one vector pass. Without NaN a
+        // fall is x[t + 1] < x[t].
         if (sx == sizeof(double) && sy == sizeof(double)) {
-          const auto* xs = reinterpret_cast<const double*>(px);
-          const auto* ys = reinterpret_cast<const double*>(py);
+          double box[4];
+          std::int32_t falls;
           const auto m = static_cast<std::int32_t>(i1 - i0);
-          if (m4::extremes(xs, m, x_lo[0], x_hi[0]) && m4::extremes(ys, m, y_lo[0], y_hi[0])) {
-            // No NaN here, so a fall is xs[t + 1] < xs[t]; counted in a local, which nothing
-            // else can alias, so that the loop runs on vectors.
-            std::int32_t falls = 0;
-            for (std::int32_t t = 0; t + 1 < m; ++t) falls += xs[t + 1] < xs[t];
-            f += falls;
-            if (i1 < n_) f += !(xs[m - 1] <= load<X>(x_.address(i1)));
+          if (leaf_scan(reinterpret_cast<const double*>(px), reinterpret_cast<const double*>(py), m,
+                        box, falls)) {
+            x_lo[0] = box[0], x_hi[0] = box[1], y_lo[0] = box[2], y_hi[0] = box[3];
+            f = falls;
+            if (i1 < n_) f += !(load<X>(px + (m - 1) * sx) <= load<X>(x_.address(i1)));
             return;
           }
-          x_lo[0] = y_lo[0] = kInf, x_hi[0] = y_hi[0] = -kInf;
         }
       }
       double prev = load<X>(px);

@@ -62,6 +62,8 @@ class Pyramid {
     return falls_ == 0 && (n_ == 0 || !level_[levels_ - 1][0].x_nan);
   }
   std::int64_t bytes() const noexcept { return static_cast<std::int64_t>(cap_bytes_); }
+  // The pairs (i, i + 1) of the points where x does not ascend (NaN counts as not ascending).
+  std::int64_t falls() const noexcept { return falls_; }
 
   // The bounds of the points [s, e): the nodes that cover them whole, and the points of the
   // leaves at either end.
