@@ -4,6 +4,7 @@
 // poll, source, scratch and sink failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -235,6 +236,42 @@ TEST(M4, RandomBytesPassTheFuzzCheck) {
     for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
     if (!bytes.empty() && k % 2) bytes[0] |= 0x80;
     EXPECT_EQ(check_m4(bytes.data(), bytes.size()), "") << k;
+  }
+}
+
+TEST(M4, ChunkExtremesMatchAPlainLoop) {
+  // Lengths around whole chunks and vector steps; NaN, infinities and both zeros anywhere.
+  std::mt19937_64 rng(21);
+  std::normal_distribution<double> g(0.0, 1.0);
+  const double odd[] = {kNaN, kInf, -kInf, 0.0, -0.0, 1e308, -1e308};
+  std::vector<double> lo(m4::kSpan / m4::kChunk), hi(lo.size());
+  for (int k = 0; k < 300; ++k) {
+    const std::int32_t m = k < 12 ? (k / 3 + 1) * m4::kChunk + (k % 3) - 1
+                                  : static_cast<std::int32_t>(1 + rng() % 3000);
+    std::vector<double> v(static_cast<std::size_t>(m) + 64);
+    for (double& e : v) e = g(rng);
+    for (int q = static_cast<int>(rng() % 4); q > 0; --q) {
+      v[rng() % static_cast<std::size_t>(m)] = odd[rng() % (k % 2 ? 7 : 6) + (k % 2 ? 0 : 1)];
+    }
+    double mn = 0, mx = 0;
+    const bool ok = m4::chunk_extremes(v.data(), m, m + 64, lo.data(), hi.data(), mn, mx);
+    bool nan = false;
+    for (std::int32_t c = 0, j = 0; c < m; c += m4::kChunk, ++j) {
+      double a = kInf, b = -kInf;
+      for (std::int32_t t = c; t < m && t < c + m4::kChunk; ++t) {
+        nan = nan || v[t] != v[t];
+        if (v[t] < a) a = v[t];
+        if (v[t] > b) b = v[t];
+      }
+      if (!ok) continue;  // the chunks' bounds are unspecified then
+      EXPECT_EQ(lo[j], a) << k << " chunk " << j;
+      EXPECT_EQ(hi[j], b) << k << " chunk " << j;
+    }
+    EXPECT_EQ(ok, !nan) << k;
+    if (ok) {
+      EXPECT_EQ(mn, *std::min_element(v.begin(), v.begin() + m)) << k;
+      EXPECT_EQ(mx, *std::max_element(v.begin(), v.begin() + m)) << k;
+    }
   }
 }
 

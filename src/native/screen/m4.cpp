@@ -65,6 +65,36 @@ inline void key4(const v4& c, double lo, double hi, v4& k) noexcept {
   k = select(c < lo, v4(kLeft), select(c > hi, v4(kRight), c));
 }
 
+// The smallest and largest of values taken eight at a time, in two sets of four lanes each, from
+// the first eight on; bad marks a NaN among the values whose lanes were tested.
+struct Folds {
+  v4 lo0, lo1, hi0, hi1;
+  mask4 bad;
+
+  explicit Folds(const double* v) noexcept {
+    load4(v, lo0);
+    load4(v + 4, lo1);
+    hi0 = lo0;
+    hi1 = lo1;
+    bad = (lo0 != lo0) | (lo1 != lo1);
+  }
+  // NaN lanes leave the bounds as they are.
+  void add(const v4& a, const v4& b) noexcept {
+    lo0 = select(a < lo0, a, lo0);
+    lo1 = select(b < lo1, b, lo1);
+    hi0 = select(a > hi0, a, hi0);
+    hi1 = select(b > hi1, b, hi1);
+  }
+  // The lanes folded into lo and hi.
+  void merge(double& lo, double& hi) const noexcept {
+    const v4 l = select(lo1 < lo0, lo1, lo0), h = select(hi1 > hi0, hi1, hi0);
+    for (int k = 0; k < 4; ++k) {
+      lo = l[k] < lo ? l[k] : lo;
+      hi = h[k] > hi ? h[k] : hi;
+    }
+  }
+};
+
 // The body of extremes(), inlined into each clone.
 inline bool extremes_of(const double* v, std::int32_t m, double& mn, double& mx) noexcept {
   assert(m > 0);
@@ -72,29 +102,16 @@ inline bool extremes_of(const double* v, std::int32_t m, double& mn, double& mx)
   double lo = v[0], hi = v[0];
   bool nan = false;
   if (m >= 8) {
-    v4 lo0, lo1, hi0, hi1;
-    load4(v, lo0);
-    load4(v + 4, lo1);
-    hi0 = lo0;
-    hi1 = lo1;
-    mask4 bad = (lo0 != lo0) | (lo1 != lo1);
+    Folds f(v);
     for (t = 8; t + 8 <= m; t += 8) {
       v4 a, b;
       load4(v + t, a);
       load4(v + t + 4, b);
-      lo0 = select(a < lo0, a, lo0);
-      lo1 = select(b < lo1, b, lo1);
-      hi0 = select(a > hi0, a, hi0);
-      hi1 = select(b > hi1, b, hi1);
-      bad |= (a != a) | (b != b);
+      f.add(a, b);
+      f.bad |= (a != a) | (b != b);
     }
-    nan = any4(bad);
-    lo0 = select(lo1 < lo0, lo1, lo0);
-    hi0 = select(hi1 > hi0, hi1, hi0);
-    for (int l = 0; l < 4; ++l) {
-      lo = lo0[l] < lo ? lo0[l] : lo;
-      hi = hi0[l] > hi ? hi0[l] : hi;
-    }
+    nan = any4(f.bad);
+    f.merge(lo, hi);
   }
   for (; t < m; ++t) {
     const double a = v[t];
@@ -105,6 +122,34 @@ inline bool extremes_of(const double* v, std::int32_t m, double& mn, double& mx)
   mn = lo;
   mx = hi;
   return !nan && lo == lo;
+}
+
+// extremes_of() for a whole chunk, sixteen values a step, the values `ahead` bytes further on
+// prefetched as it goes (a line per eight values, when those lie before `end`): a sorted scan of
+// 10^7 points took a sixth longer at eight a step with the prefetches in a loop of their own.
+inline bool whole_chunk(const double* v, std::size_t ahead, std::size_t end, double& mn,
+                        double& mx) noexcept {
+  static_assert(kChunk % 16 == 0, "whole steps");
+  Folds f(v);
+  const bool fetch = ahead + kChunk * sizeof(double) <= end;
+  for (std::int32_t t = 0; t < kChunk; t += 16) {
+    if (fetch) {
+      simd::prefetch(v, ahead + t * sizeof(double));
+      simd::prefetch(v, ahead + (t + 8) * sizeof(double));
+    }
+    v4 a, b, c, d;
+    load4(v + t, a);
+    load4(v + t + 4, b);
+    load4(v + t + 8, c);
+    load4(v + t + 12, d);
+    f.add(a, b);
+    f.add(c, d);
+    f.bad = f.bad | (((a != a) | (b != b)) | ((c != c) | (d != d)));
+  }
+  mn = v[0];
+  mx = v[0];
+  f.merge(mn, mx);
+  return !any4(f.bad);
 }
 
 // Extends the run of points t, t + 1, ... before end with x in [lo, hi] and y not NaN, folding
@@ -209,21 +254,22 @@ SKYLOOM_CLONES(chunk_extremes)
 bool chunk_extremes_body(const double* v, std::int32_t m, std::int32_t readable, double* lo,
                          double* hi, double& mn, double& mx) noexcept {
   bool ok = true;
-  for (std::int32_t c = 0, j = 0; c < m; c += kChunk, ++j) {
-    // The hardware's prefetch alone leaves a y-only scan about a sixth slower.
-    const std::int32_t ahead = c + kPrefetchChunks * kChunk;
-    if (ahead < readable) {
-      const std::int32_t end = readable - ahead < kChunk ? readable : ahead + kChunk;
-      for (std::int32_t l = ahead; l < end; l += 8) simd::prefetch(v, l * sizeof(double));
-    }
-    ok = extremes_of(v + c, m - c < kChunk ? m - c : kChunk, lo[j], hi[j]) && ok;
+  // The hardware's prefetch alone leaves a y-only scan about a sixth slower.
+  constexpr std::size_t ahead = kPrefetchChunks * kChunk * sizeof(double);
+  const std::size_t end = static_cast<std::size_t>(readable) * sizeof(double);
+  std::int32_t c = 0, j = 0;
+  for (; m - c >= kChunk; c += kChunk, ++j) {
+    ok = whole_chunk(v + c, ahead, end - static_cast<std::size_t>(c) * sizeof(double), lo[j],
+                     hi[j]) &&
+         ok;
   }
+  if (c < m) ok = extremes_of(v + c, m - c, lo[j], hi[j]) && ok;
   if (!ok) return false;
   mn = lo[0];
   mx = hi[0];
-  for (std::int32_t j = 1; j < (m + kChunk - 1) / kChunk; ++j) {
-    mn = lo[j] < mn ? lo[j] : mn;
-    mx = hi[j] > mx ? hi[j] : mx;
+  for (std::int32_t k = 1; k < (m + kChunk - 1) / kChunk; ++k) {
+    mn = lo[k] < mn ? lo[k] : mn;
+    mx = hi[k] > mx ? hi[k] : mx;
   }
   return true;
 }
