@@ -155,7 +155,11 @@ class Runs {
         hi_(kSnap ? std::floor(map.w.pl + map.w.pw) + 1 : std::trunc(map.w.pl + map.w.pw)),
         raw_y_(map.ly == 0 && map.w.dy != 0 && map.w.ph != 0 && std::isfinite(map.w.y0) &&
                std::isfinite(map.w.dy) && std::isfinite(map.w.pb) && std::isfinite(map.w.ph)),
-        falls_((map.w.dy > 0) == (map.w.ph > 0)) {}
+        falls_((map.w.dy > 0) == (map.w.ph > 0)) {
+    if constexpr (kSnap) {  // the rows' ranges are the snapped rule's
+      for (RowRange& k : rows_) k = {std::numeric_limits<double>::quiet_NaN(), 0, 0};
+    }
+  }
 
   // The column of a pixel x: truncated, or floored for snapped points.
   static double cut(double px) noexcept { return kSnap ? std::floor(px) : std::trunc(px); }
@@ -417,11 +421,22 @@ class Runs {
       lo = r;
       hi = std::nextafter(r + 1, -inf);  // rows are integers: r + 1 is exact
     } else {
+      // A row's range is the mapping's alone (py is monotone in y): found once, kept by row.
+      RowRange* kept = nullptr;
+      if (std::fabs(r) <= kMaxRow) {
+        kept = &rows_[static_cast<std::uint64_t>(static_cast<std::int64_t>(r)) % kRowsKept];
+        if (kept->r == r) {
+          lo = kept->lo;
+          hi = kept->hi;
+          return;
+        }
+      }
       auto like = [r](double py) { return std::floor(py) == r; };
       const LinearView& w = map_.w;
       const double a = w.y0 + (w.pb - r) / w.ph * w.dy, b = w.y0 + (w.pb - (r + 1)) / w.ph * w.dy;
       lo = tie_bound(yr, -inf, like, a < b ? a : b);
       hi = tie_bound(yr, inf, like, a < b ? b : a);
+      if (kept != nullptr) *kept = {r, lo, hi};
     }
   }
 
@@ -558,6 +573,16 @@ class Runs {
   double chunk_lo_[kSpan / kChunk], chunk_hi_[kSpan / kChunk];  // see chunk_extremes
 
  private:
+  // Ranges of raw y per row found by row_range(), by row modulo kRowsKept (r NaN: none): a
+  // snapped scan of 10^6 points of a random walk took 5 % more instructions than the plain one
+  // with 64 kept, 2 % with 256.
+  // Rows are clamped pixels: beyond kMaxRow none is kept.
+  struct RowRange {
+    double r, lo, hi;
+  };
+  static constexpr int kRowsKept = 256;
+  static constexpr double kMaxRow = 4e6;
+  mutable RowRange rows_[kRowsKept];
   static constexpr int kPending = 32;
   Pick pending_[kPending];  // see emit()
   int n_pending_ = 0;
