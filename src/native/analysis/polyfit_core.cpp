@@ -210,33 +210,19 @@ constexpr int lanes(int d, bool wide) {
   return wide && d > 2 ? 4 : 2;
 }
 
+// accumulate_d for d = 1 to kMaxD picked at run time, each instance inlined into the caller's
+// version; any other d adds nothing.
+template <bool Wide, int... D>
+SKYLOOM_INLINE void accumulate_any(int d, const double* x, const double* y, int count, double* vtv,
+                                   double* vty, std::integer_sequence<int, D...>) noexcept {
+  (void)((d == D + 1 && (accumulate_d<D + 1, lanes(D + 1, Wide)>(x, y, count, vtv, vty), true)) ||
+         ...);
+}
+
 template <bool Wide>
 SKYLOOM_INLINE void accumulate_any(int d, const double* x, const double* y, int count, double* vtv,
                                    double* vty) noexcept {
-  switch (d) {
-    case 1:
-      return accumulate_d<1, lanes(1, Wide)>(x, y, count, vtv, vty);
-    case 2:
-      return accumulate_d<2, lanes(2, Wide)>(x, y, count, vtv, vty);
-    case 3:
-      return accumulate_d<3, lanes(3, Wide)>(x, y, count, vtv, vty);
-    case 4:
-      return accumulate_d<4, lanes(4, Wide)>(x, y, count, vtv, vty);
-    case 5:
-      return accumulate_d<5, lanes(5, Wide)>(x, y, count, vtv, vty);
-    case 6:
-      return accumulate_d<6, lanes(6, Wide)>(x, y, count, vtv, vty);
-    case 7:
-      return accumulate_d<7, lanes(7, Wide)>(x, y, count, vtv, vty);
-    case 8:
-      return accumulate_d<8, lanes(8, Wide)>(x, y, count, vtv, vty);
-    case 9:
-      return accumulate_d<9, lanes(9, Wide)>(x, y, count, vtv, vty);
-    case 10:
-      return accumulate_d<10, lanes(10, Wide)>(x, y, count, vtv, vty);
-    default:
-      return;
-  }
+  accumulate_any<Wide>(d, x, y, count, vtv, vty, std::make_integer_sequence<int, kMaxD>{});
 }
 
 }  // namespace

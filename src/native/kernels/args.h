@@ -83,6 +83,28 @@ inline constexpr char kSelf[] = "$self";
 bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
           PyObject** out) noexcept;
 
+// A vectorcall entry of these modules.
+using Entry = PyObject* (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) noexcept;
+
+// Marks a body of `bound`: built into its entry, so that the entry has one frame, as a written-out
+// one would (one frame more between entry and core cost the sorted m4 scan 4-5 % on 1,000
+// points, with 1 % fewer instructions).
+#if defined(__GNUC__) || defined(__clang__)
+#define SKYLOOM_BOUND_BODY inline __attribute__((always_inline))
+#else
+#define SKYLOOM_BOUND_BODY inline
+#endif
+
+// The entry of a function whose arguments kSig binds: Body(self, a) runs on them, bound.
+template <const Signature& kSig, PyObject* (*Body)(PyObject* self, PyObject* const* a) noexcept>
+PyObject* bound(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                PyObject* kwnames) noexcept {
+  PyObject* a[kMaxArgs];
+  if (!bind(kSig, args, nargs, kwnames, a)) return nullptr;
+  return Body(self, a);
+}
+
 // Converts count arguments to doubles, in order; false with the conversion's error set.
 bool doubles(PyObject* const* a, int count, double* out) noexcept;
 

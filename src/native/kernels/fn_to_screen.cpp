@@ -21,8 +21,8 @@ constexpr char kCurveDoc[] =
 // million-point call's pages back to the system and faulted them in again on every call (7-10 %
 // slower).
 template <class J>
-PyObject* trace_call(PyObject* module, const SeriesArgs& series, PyObject* const* a, std::int64_t n,
-                     const Mapping& map) noexcept {
+PyObject* trace_call(PyObject* module, const CallSeries& series, const Mapping& map) noexcept {
+  const std::int64_t n = series.n();
   curve::Scratch<J> sc;
   if (n > 0 && !sc.allocate(n)) return PyErr_NoMemory();
   Ref buf(clone_double_array(double_template(module), 2 * Py_ssize_t{n}));
@@ -30,37 +30,35 @@ PyObject* trace_call(PyObject* module, const SeriesArgs& series, PyObject* const
   std::int64_t out_n = 0;
   if (n > 0) {
     double* out = items(buf.get());
-    const Stop stop = with_source(
-        series, a[0], a[1], "xs", "ys", n, n, 0, [&](auto& src, auto count, Unlocked& unlocked) {
-          decltype(count) kept = 0;
-          const Stop s = curve::trace(src, count, map, sc, unlocked.hook(), out, kept);
-          out_n = kept;
-          return s;
-        });
+    const Stop stop = series.run(n, 0, [&](auto& src, auto count, Unlocked& unlocked) {
+      decltype(count) kept = 0;
+      const Stop s = curve::trace(src, count, map, sc, unlocked.hook(), out, kept);
+      out_n = kept;
+      return s;
+    });
     if (stop != Stop::kNone) return nullptr;
   }
   return polyline_result(buf, out_n);
 }
 
-}  // namespace
-
-extern const char* const fn_to_screen_doc = doc::Doc<kCurve, doc::kModule, kCurveDoc>::text.data();
-
-PyObject* fn_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) noexcept {
-  PyObject* a[kMaxArgs];
-  if (!bind(kCurve, args, nargs, kwnames, a)) return nullptr;
+// The call on its bound arguments.
+SKYLOOM_BOUND_BODY PyObject* call(PyObject* module, PyObject* const* a) noexcept {
   Mapping map;
   if (!view_mapping(a + 2, nullptr, nullptr, map)) return nullptr;
-  SeriesArgs series;
-  std::int64_t n;
-  if (!open_series(series, kCurve.name, a[0], a[1], "xs", "ys", n)) return nullptr;
+  CallSeries series;
+  if (!series.open(kCurve.name, a[0], a[1])) return nullptr;
+  const std::int64_t n = series.n();
   // The result's 2n doubles and the scratch can't be had for more points, whatever memory holds:
   // refused before anything is read or allocated.
   if (n > curve::kMaxPoints) return PyErr_NoMemory();
   // 32-bit scratch integers where they index every point (the narrower block).
-  return n <= INT32_MAX ? trace_call<std::int32_t>(module, series, a, n, map)
-                        : trace_call<std::int64_t>(module, series, a, n, map);
+  return n <= INT32_MAX ? trace_call<std::int32_t>(module, series, map)
+                        : trace_call<std::int64_t>(module, series, map);
 }
+
+}  // namespace
+
+extern const Entry fn_to_screen = bound<kCurve, call>;
+extern const char* const fn_to_screen_doc = doc::Doc<kCurve, doc::kModule, kCurveDoc>::text.data();
 
 }  // namespace skyloom::kernels

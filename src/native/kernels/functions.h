@@ -2,14 +2,15 @@
 // template, and the series index type it adds to its namespace.
 #pragma once
 
+#include "kernels/args.h"
 #include "python/pyref.h"
 
 namespace skyloom::kernels {
 
 // The functions, one file each (trapezoid.cpp, nearest.cpp, decimate.cpp, fn_to_screen.cpp,
 // polyfit.cpp, m4.cpp): vectorcall entries and their docstrings, made from their signature tables.
-#define SKYLOOM_KERNEL(name)                                                   \
-  PyObject* name(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept; \
+#define SKYLOOM_KERNEL(name) \
+  extern const Entry name;   \
   extern const char* const name##_doc
 SKYLOOM_KERNEL(trapezoid_integral);
 SKYLOOM_KERNEL(nearest_on_segments);

@@ -4,7 +4,6 @@
 // place with the lock released) and turns the kept points into the (array('d'), count) result.
 #include "screen/m4.h"
 
-
 #include "kernels/call.h"
 #include "kernels/functions.h"
 
@@ -24,38 +23,35 @@ constexpr char kM4Doc[] =
     "centre: of each run the steps between pixels that antialiased and centre-sampling "
     "renderers need are kept (at most 6 per column), consecutive ones in one pixel as one.";
 
-}  // namespace
-
-extern const char* const m4_to_screen_doc = doc::Doc<kM4, doc::kModule, kM4Doc>::text.data();
-
-PyObject* m4_to_screen(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) noexcept {
-  PyObject* a[kMaxArgs];
-  if (!bind(kM4, args, nargs, kwnames, a)) return nullptr;
+// The call on its bound arguments.
+SKYLOOM_BOUND_BODY PyObject* call(PyObject* module, PyObject* const* a) noexcept {
   Mapping map;
   int sorted = 0, snapped = 0;
   if (!view_mapping(a + 2, a[10], a[11], map)) return nullptr;
   if (a[12] != nullptr && !to_flag(a[12], sorted)) return nullptr;
   if (a[13] != nullptr && !to_flag(a[13], snapped)) return nullptr;
   const bool x_sorted = sorted != 0, snap = snapped != 0;
-  SeriesArgs series;
-  std::int64_t n;
-  if (!open_series(series, kM4.name, a[0], a[1], "xs", "ys", n)) return nullptr;
+  CallSeries series;
+  if (!series.open(kM4.name, a[0], a[1])) return nullptr;
 
   // The core takes its own scratch. The general scan releases the lock from the start on long
   // buffers; the sorted scan reads only the visible columns, so it releases it once it has run
   // for a while.
   PointBuffer points;
-  const Stop stop = with_source<m4::kBlock>(
-      series, a[0], a[1], "xs", "ys", n, 0, 0, [&](auto& src, auto count, Unlocked& unlocked) {
-        if (!x_sorted) unlocked.release_for(count);
-        return skyloom::m4_to_screen(src, count, map, x_sorted, points, snap);
-      });
+  const Stop stop = series.run<m4::kBlock>(0, 0, [&](auto& src, auto count, Unlocked& unlocked) {
+    if (!x_sorted) unlocked.release_for(count);
+    return skyloom::m4_to_screen(src, count, map, x_sorted, points, snap);
+  });
   // A failed item's or a signal handler's exception is set already.
   if (stop == Stop::kMemory) return PyErr_NoMemory();
   if (stop != Stop::kNone) return nullptr;
 
   return polyline_copy(double_template(module), points.data(), points.count());
 }
+
+}  // namespace
+
+extern const Entry m4_to_screen = bound<kM4, call>;
+extern const char* const m4_to_screen_doc = doc::Doc<kM4, doc::kModule, kM4Doc>::text.data();
 
 }  // namespace skyloom::kernels

@@ -19,31 +19,28 @@ PyObject* triple(double x, double y, double d) noexcept {
   return Py_BuildValue("(ddd)", x, y, d);
 }
 
-}  // namespace
-
-extern const char* const nearest_on_segments_doc =
-    doc::Doc<kNearest, doc::kModule, kNearestDoc>::text.data();
-
-PyObject* nearest_on_segments(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) noexcept {
-  PyObject* a[kMaxArgs];
-  if (!bind(kNearest, args, nargs, kwnames, a)) return nullptr;
+// The call on its bound arguments.
+SKYLOOM_BOUND_BODY PyObject* call(PyObject*, PyObject* const* a) noexcept {
   double m[2];
   Mapping map;
   if (!doubles(a, 2, m) || !view_mapping(a + 4, a[12], a[13], map)) return nullptr;
-  SeriesArgs series;
-  std::int64_t n;
-  if (!open_series(series, kNearest.name, a[2], a[3], "xs", "ys", n)) return nullptr;
-  if (n == 0) Py_RETURN_NONE;
+  CallSeries series;
+  if (!series.open(kNearest.name, a[2], a[3])) return nullptr;
+  if (series.n() == 0) Py_RETURN_NONE;
 
   nearest::Hit hit;
-  const Stop stop =
-      with_source(series, a[2], a[3], "xs", "ys", n, n, 2, [&](auto& src, auto count, Unlocked&) {
-        bool first_failed;
-        return nearest::find(src, count, map, m[0], m[1], hit, first_failed);
-      });
+  const Stop stop = series.run(series.n(), 2, [&](auto& src, auto count, Unlocked&) {
+    bool first_failed;
+    return nearest::find(src, count, map, m[0], m[1], hit, first_failed);
+  });
   if (stop != Stop::kNone) return nullptr;
   return triple(hit.x, hit.y, hit.d);
 }
+
+}  // namespace
+
+extern const Entry nearest_on_segments = bound<kNearest, call>;
+extern const char* const nearest_on_segments_doc =
+    doc::Doc<kNearest, doc::kModule, kNearestDoc>::text.data();
 
 }  // namespace skyloom::kernels

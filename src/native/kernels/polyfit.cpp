@@ -14,28 +14,22 @@ SIGNATURE(kPolyfit, "polyfit", "xn", "yn", "deg");
 constexpr char kPolyfitDoc[] =
     "The least-squares polynomial of degree deg (at most 9), highest power first.";
 
-}  // namespace
-
-extern const char* const polyfit_doc = doc::Doc<kPolyfit, doc::kModule, kPolyfitDoc>::text.data();
-
-PyObject* polyfit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-  PyObject* a[kMaxArgs];
-  if (!bind(kPolyfit, args, nargs, kwnames, a)) return nullptr;
+// The call on its bound arguments.
+SKYLOOM_BOUND_BODY PyObject* call(PyObject*, PyObject* const* a) noexcept {
   std::int32_t deg;
   if (!to_int32(a[2], deg)) return nullptr;
-  SeriesArgs series;
-  std::int64_t n;
-  if (!open_series(series, kPolyfit.name, a[0], a[1], "xn", "yn", n)) return nullptr;
-  if (!polyfit::defined(deg, n)) {
+  CallSeries series;
+  if (!series.open(kPolyfit.name, a[0], a[1], "xn", "yn")) return nullptr;
+  if (!polyfit::defined(deg, series.n())) {
     PyErr_Format(PyExc_ValueError, "polyfit() needs deg >= 0 for a non-empty xn, got deg %d",
                  static_cast<int>(deg));
     return nullptr;
   }
   double c[polyfit::kMaxD];
   int count = 0;
-  const Stop stop = with_source(
-      series, a[0], a[1], "xn", "yn", n, n, 0,
-      [&](auto& src, auto points, Unlocked&) { return polyfit::fit(src, points, deg, c, count); });
+  const Stop stop = series.run(series.n(), 0, [&](auto& src, auto points, Unlocked&) {
+    return polyfit::fit(src, points, deg, c, count);
+  });
   if (stop != Stop::kNone) return nullptr;
   Ref list(PyList_New(count));
   if (!list) return nullptr;
@@ -46,5 +40,10 @@ PyObject* polyfit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
   }
   return list.release();
 }
+
+}  // namespace
+
+extern const Entry polyfit = bound<kPolyfit, call>;
+extern const char* const polyfit_doc = doc::Doc<kPolyfit, doc::kModule, kPolyfitDoc>::text.data();
 
 }  // namespace skyloom::kernels

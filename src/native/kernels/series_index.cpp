@@ -68,8 +68,18 @@ class Hold {
   std::shared_mutex& m_;
 };
 
-// The outcome of a pyramid's work as the call's: false with the exception set.
-bool outcome(Stop s) noexcept {
+// Runs the index's work f(unlocked) from a call, with the interpreter lock held at first: let go
+// of up front when the work reads `points` points (kReleaseFrom or more), else once it has run
+// for a while. Its outcome as the call's, with the lock held again: false with the exception set
+// (a signal handler's is set already).
+template <class F>
+bool run(std::int64_t points, F&& f) noexcept {
+  Stop s;
+  {
+    Unlocked unlocked(true);
+    unlocked.release_for(points);
+    s = f(unlocked);
+  }
   if (s == Stop::kMemory) PyErr_NoMemory();
   return s == Stop::kNone;
 }
@@ -117,13 +127,10 @@ PyObject* index_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
     return nullptr;
   }
   ix->capacity = nx < ny ? nx : ny;
-  Stop s;
-  {
-    Unlocked unlocked(true);
-    unlocked.release_for(n);
-    s = ix->pyramid.build(ix->xb.series(), ix->yb.series(), n, ix->capacity, unlocked.hook());
-  }
-  if (!outcome(s)) return nullptr;
+  const bool built = run(n, [&](Unlocked& unlocked) {
+    return ix->pyramid.build(ix->xb.series(), ix->yb.series(), n, ix->capacity, unlocked.hook());
+  });
+  if (!built) return nullptr;
   return self.release();
 }
 
@@ -138,10 +145,8 @@ constexpr const char* kNearestParams[] = {"mx", "my", "x0", "dx", "y0", "dy",
                                           "pl", "pb", "pw", "ph", "lx", "ly"};
 constexpr Signature kNearest = {"nearest_on_segments", kNearestParams, 12, 0};
 
-PyObject* nearest_on_segments(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) noexcept {
-  PyObject* a[kMaxArgs];
-  if (!bind(kNearest, args, nargs, kwnames, a)) return nullptr;
+SKYLOOM_BOUND_BODY PyObject* nearest_on_segments_bound(PyObject* self,
+                                                       PyObject* const* a) noexcept {
   double m[2];
   Mapping map;
   if (!doubles(a, 2, m) || !view_mapping(a + 2, a[10], a[11], map)) return nullptr;
@@ -149,14 +154,12 @@ PyObject* nearest_on_segments(PyObject* self, PyObject* const* args, Py_ssize_t 
   Hold<true> hold(ix.lock);
   if (ix.pyramid.count() == 0) Py_RETURN_NONE;
   nearest::Hit hit;
-  Stop s;
-  {
-    // A query near the curve takes microseconds: it keeps the lock unless it runs long.
-    Unlocked unlocked(true);
+  // A query near the curve takes microseconds: it keeps the lock unless it runs long.
+  const bool found = run(0, [&](Unlocked& unlocked) {
     index::NearestQuery q(ix.pyramid, map, m[0], m[1], unlocked.hook());
-    s = q.run(hit);
-  }
-  if (!outcome(s)) return nullptr;
+    return q.run(hit);
+  });
+  if (!found) return nullptr;
   return Py_BuildValue("(ddd)", hit.x, hit.y, hit.d);
 }
 
@@ -164,10 +167,7 @@ constexpr const char* kM4Params[] = {"x0", "dx", "y0", "dy", "pl",  "pb",
                                      "pw", "ph", "lx", "ly", "snap"};
 constexpr Signature kM4 = {"m4_to_screen", kM4Params, 10, 1};
 
-PyObject* m4_to_screen(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) noexcept {
-  PyObject* a[kMaxArgs];
-  if (!bind(kM4, args, nargs, kwnames, a)) return nullptr;
+SKYLOOM_BOUND_BODY PyObject* m4_to_screen_bound(PyObject* self, PyObject* const* a) noexcept {
   Mapping map;
   int snap = 0;
   if (!view_mapping(a, a[8], a[9], map)) return nullptr;
@@ -176,50 +176,37 @@ PyObject* m4_to_screen(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   Hold<true> hold(ix.lock);
   const std::int64_t n = ix.pyramid.count();
   PointBuffer points;
-  Stop s;
-  {
-    // Through the index a redraw takes some columns' worth of searches: it keeps the lock
-    // unless it runs long. The general scan of unsorted x reads every point.
-    Unlocked unlocked(true);
-    if (!ix.pyramid.x_ascends()) unlocked.release_for(n);
+  // Through the index a redraw takes some columns' worth of searches: it keeps the lock unless
+  // it runs long. The general scan of unsorted x reads every point.
+  const bool drawn = run(ix.pyramid.x_ascends() ? 0 : n, [&](Unlocked& unlocked) {
     // Its work is in the pyramid, not in points read: each poll (some thousand probes or
     // points) is worth a look at the clock.
     auto poll = [&unlocked](std::int64_t read) { return unlocked.poll(read + kClockEvery); };
-    s = index::m4_to_screen(ix.pyramid, map, snap != 0, points, poll);
-  }
-  if (!outcome(s)) return nullptr;  // a signal handler's exception is set already
+    return index::m4_to_screen(ix.pyramid, map, snap != 0, points, poll);
+  });
+  if (!drawn) return nullptr;
   return polyline_copy(ix.double_template.get(), points.data(), points.count());
 }
 
 constexpr const char* kExtendParams[] = {"n"};
 constexpr Signature kExtend = {"extend", kExtendParams, 1, 0};
 
-PyObject* extend(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                 PyObject* kwnames) noexcept {
-  PyObject* a[kMaxArgs];
-  if (!bind(kExtend, args, nargs, kwnames, a)) return nullptr;
+SKYLOOM_BOUND_BODY PyObject* extend_bound(PyObject* self, PyObject* const* a) noexcept {
   Py_ssize_t n;
   if (!count_arg(a[0], n)) return nullptr;
   Index& ix = of(self);
   Hold<false> hold(ix.lock);
   if (!in_range(n, "n", ix.pyramid.count(), ix.capacity)) return nullptr;
-  Stop s;
-  {
-    Unlocked unlocked(true);
-    unlocked.release_for(n - ix.pyramid.count());
-    s = ix.pyramid.extend(n, unlocked.hook());
-  }
-  if (!outcome(s)) return nullptr;
+  const bool added = run(n - ix.pyramid.count(),
+                         [&](Unlocked& unlocked) { return ix.pyramid.extend(n, unlocked.hook()); });
+  if (!added) return nullptr;
   Py_RETURN_NONE;
 }
 
 constexpr const char* kRefreshParams[] = {"start", "stop"};
 constexpr Signature kRefresh = {"refresh", kRefreshParams, 2, 0};
 
-PyObject* refresh(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                  PyObject* kwnames) noexcept {
-  PyObject* a[kMaxArgs];
-  if (!bind(kRefresh, args, nargs, kwnames, a)) return nullptr;
+SKYLOOM_BOUND_BODY PyObject* refresh_bound(PyObject* self, PyObject* const* a) noexcept {
   Py_ssize_t start, stop;
   if (!count_arg(a[0], start) || !count_arg(a[1], stop)) return nullptr;
   Index& ix = of(self);
@@ -228,13 +215,10 @@ PyObject* refresh(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
       !in_range(stop, "stop", start, ix.pyramid.count())) {
     return nullptr;
   }
-  Stop s;
-  {
-    Unlocked unlocked(true);
-    unlocked.release_for(stop - start);
-    s = ix.pyramid.refresh(start, stop, unlocked.hook());
-  }
-  if (!outcome(s)) return nullptr;
+  const bool recomputed = run(stop - start, [&](Unlocked& unlocked) {
+    return ix.pyramid.refresh(start, stop, unlocked.hook());
+  });
+  if (!recomputed) return nullptr;
   Py_RETURN_NONE;
 }
 
@@ -264,6 +248,11 @@ constexpr char kM4Doc[] =
     "scan's result: kernels.m4_to_screen(..., x_sorted=False), every point read.";
 constexpr char kExtendDoc[] = "The buffers' first n points are indexed: they grew in place.";
 constexpr char kRefreshDoc[] = "The points [start, stop) changed in place.";
+
+constexpr Entry nearest_on_segments = bound<kNearest, nearest_on_segments_bound>;
+constexpr Entry m4_to_screen = bound<kM4, m4_to_screen_bound>;
+constexpr Entry extend = bound<kExtend, extend_bound>;
+constexpr Entry refresh = bound<kRefresh, refresh_bound>;
 
 PyMethodDef kMethods[] = {
     SKYLOOM_METHOD(nearest_on_segments, (doc::Doc<kNearest, doc::kSelf, kNearestDoc>::text.data())),

@@ -16,28 +16,25 @@ SIGNATURE(kTrapezoid, "trapezoid_integral", "xs", "ys", "x_lo", "x_hi");
 constexpr char kTrapezoidDoc[] =
     "The trapezoid integral of the series over the x window [x_lo, x_hi].";
 
-}  // namespace
-
-extern const char* const trapezoid_integral_doc =
-    doc::Doc<kTrapezoid, doc::kModule, kTrapezoidDoc>::text.data();
-
-PyObject* trapezoid_integral(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept {
-  PyObject* a[kMaxArgs];
-  if (!bind(kTrapezoid, args, nargs, kwnames, a)) return nullptr;
-  SeriesArgs series;
-  std::int64_t n;
-  if (!open_series(series, kTrapezoid.name, a[0], a[1], "xs", "ys", n)) return nullptr;
-  if (n < 2) return PyFloat_FromDouble(0.0);
+// The call on its bound arguments.
+SKYLOOM_BOUND_BODY PyObject* call(PyObject*, PyObject* const* a) noexcept {
+  CallSeries series;
+  if (!series.open(kTrapezoid.name, a[0], a[1])) return nullptr;
+  if (series.n() < 2) return PyFloat_FromDouble(0.0);
   double lo, hi;
   if (!to_bound(a[2], -DBL_MAX, lo) || !to_bound(a[3], DBL_MAX, hi)) return nullptr;
 
   Trapezoid t{lo, hi};
-  const Stop stop =
-      with_source(series, a[0], a[1], "xs", "ys", n, n, 0,
-                  [&](auto& src, auto count, Unlocked&) { return integrate(src, count, t); });
+  const Stop stop = series.run(
+      series.n(), 0, [&](auto& src, auto count, Unlocked&) { return integrate(src, count, t); });
   if (stop != Stop::kNone) return nullptr;
   return PyFloat_FromDouble(t.total);
 }
+
+}  // namespace
+
+extern const Entry trapezoid_integral = bound<kTrapezoid, call>;
+extern const char* const trapezoid_integral_doc =
+    doc::Doc<kTrapezoid, doc::kModule, kTrapezoidDoc>::text.data();
 
 }  // namespace skyloom::kernels

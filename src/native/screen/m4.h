@@ -45,10 +45,10 @@
 
 #include <cstdint>
 
+#include "mapping/mapping.h"
 #include "screen/m4_general.h"
 #include "screen/m4_runs.h"
 #include "screen/m4_sorted.h"
-#include "mapping/mapping.h"
 #include "source/blocks.h"
 
 namespace skyloom {

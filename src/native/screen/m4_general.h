@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "screen/m4_runs.h"
 #include "mapping/map_linear.h"
+#include "screen/m4_runs.h"
 #include "screen/search.h"
 
 namespace skyloom::m4 {
